@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration and runs every test:
+#   1. layout check (clang-format)
+#   2. normal build with warnings as errors, all tests
+#   3. ASan+UBSan build (clang) of everything, all tests, a short run of each fuzz target
+#   4. ThreadSanitizer build of the Qt-free libraries, their tests
+# The tests that need services get them from scripts/with-services.sh (a private
+# session bus, a virtual X display); the card tests start their own pcscd.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+bash scripts/install-deps.sh
+export CCACHE_DIR=${CCACHE_DIR:-$root/build/ccache}
+jobs=$(nproc)
+
+echo "== layout"
+bash scripts/check-format.sh
+
+run_suite() { # preset
+    local preset=$1
+    echo "== $preset: configure and build"
+    cmake --preset "$preset" >/dev/null
+    cmake --build --preset "$preset" -j "$jobs"
+    echo "== $preset: tests"
+    bash scripts/with-services.sh ctest --test-dir "build/$preset" --output-on-failure -j "$jobs" --timeout 300
+}
+
+run_suite ci
+
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+export LSAN_OPTIONS=suppressions=$root/scripts/lsan.supp
+run_suite asan
+echo "== asan: fuzz targets"
+bash scripts/run-fuzzers.sh build/asan "${VELK_FUZZ_SECONDS:-30}"
+
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+run_suite tsan
+
+echo "== all suites passed"
