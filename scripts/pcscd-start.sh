@@ -1,0 +1,226 @@
+#!/usr/bin/env bash
+# Starts a private pcscd whose readers are vsmartcard-vpcd slots, and prints
+# the environment that points PC/SC clients at it:
+#
+#   eval "$(scripts/pcscd-start.sh --readers 2)"
+#   ... PC/SC clients now talk to the private pcscd ...
+#   scripts/pcscd-stop.sh
+#
+# Options:
+#   --readers N   number of vpcd readers (1 to 16, default 1)
+#   --dir DIR     working directory (socket, reader config, log); default: a new temp dir
+#   --owner PID   stop pcscd by itself once process PID has ended (for test fixtures)
+#   --debug       run pcscd with -d (its log is DIR/pcscd.log)
+#
+# Printed variables:
+#   PCSCLITE_CSOCK_NAME  the private socket (libpcsclite reads it once per process)
+#   VELK_PCSCD_PID       pid of the private pcscd
+#   VELK_PCSCD_DIR       its working directory
+#   VELK_VPCD_PORTS      TCP port of each reader, in reader order (a card connects there)
+#   VELK_READER_NAMES    PC/SC names of the readers, separated by '|'
+#
+# Isolation: pcscd 1.9.9 ignores PCSCLITE_CSOCK_NAME for its own socket, so it is
+# socket-activated (LISTEN_FDS) on a socket in DIR. It would still write and, at
+# exit, delete /run/pcscd/pcscd.pid; where the kernel lets us, it therefore runs
+# in a private mount namespace in which DIR/run is mounted over /run/pcscd, so a
+# system pcscd and other private ones never see each other. Ports are chosen at
+# random among free ones and checked to be held by this pcscd; a clash retries.
+# Nothing is ever killed by name.
+set -euo pipefail
+
+readers=1
+dir=
+owner=
+debug=()
+while (($#)); do
+    case $1 in
+    --readers) readers=$2; shift 2 ;;
+    --dir) dir=$2; shift 2 ;;
+    --owner) owner=$2; shift 2 ;;
+    --debug) debug=(-d); shift ;;
+    -h | --help) sed -n '2,30p' "$0"; exit 0 ;;
+    *) echo "pcscd-start: unknown option $1" >&2; exit 2 ;;
+    esac
+done
+if ! [[ $readers =~ ^[0-9]+$ ]] || ((readers < 1 || readers > 16)); then
+    echo "pcscd-start: --readers must be 1 to 16" >&2
+    exit 2
+fi
+
+pcscd_bin=${VELK_PCSCD_BIN:-$(command -v pcscd || echo /usr/sbin/pcscd)}
+driver=${VELK_VPCD_DRIVER:-/usr/lib/pcsc/drivers/serial/libifdvpcd.so}
+[[ -x $pcscd_bin ]] || { echo "pcscd-start: no pcscd at $pcscd_bin" >&2; exit 1; }
+[[ -e $driver ]] || { echo "pcscd-start: no vpcd driver at $driver" >&2; exit 1; }
+
+if [[ -z $dir ]]; then
+    dir=$(mktemp -d "${TMPDIR:-/tmp}/velk-pcscd.XXXXXX")
+else
+    mkdir -p "$dir"
+    dir=$(cd "$dir" && pwd)
+fi
+mkdir -p "$dir/conf" "$dir/run"
+rm -f "$dir/conf/"* "$dir/run/"* "$dir/pcscd.comm"
+socket=$dir/pcscd.comm
+# A unix socket path is limited to 107 bytes.
+if ((${#socket} > 100)); then
+    echo "pcscd-start: socket path too long: $socket" >&2
+    exit 1
+fi
+
+# The vpcd driver offers two slots per configured reader, on port P and P+1.
+entries=$(((readers + 1) / 2))
+span=$((entries * 2))
+
+# How to keep pcscd's pid file private (see above).
+namespace=()
+if [[ $EUID -eq 0 ]]; then
+    mkdir -p /run/pcscd 2>/dev/null || true
+    if [[ -d /run/pcscd ]] && unshare -m --propagation private true 2>/dev/null; then
+        namespace=(unshare -m --propagation private)
+    fi
+elif [[ -d /run/pcscd ]] && unshare -rm --propagation private true 2>/dev/null; then
+    namespace=(unshare -rm --propagation private)
+fi
+
+ports_free() { # first count
+    perl -MIO::Socket::INET -e '
+        my ($first, $count) = @ARGV;
+        for my $p ($first .. $first + $count - 1) {
+            my $s = IO::Socket::INET->new(LocalAddr => "0.0.0.0", LocalPort => $p,
+                                          Proto => "tcp", Listen => 1, ReuseAddr => 1);
+            exit 1 unless $s;
+            close $s;
+        }
+        exit 0;' "$1" "$2"
+}
+
+ports_held_by() { # pid port...
+    perl -e '
+        my ($pid, @ports) = @ARGV;
+        my %mine;
+        opendir(my $d, "/proc/$pid/fd") or exit 2;
+        for my $fd (readdir $d) {
+            my $l = readlink("/proc/$pid/fd/$fd");
+            $mine{$1} = 1 if defined $l && $l =~ /^socket:\[(\d+)\]$/;
+        }
+        my %listening;
+        for my $table ("/proc/net/tcp", "/proc/net/tcp6") {
+            open(my $h, "<", $table) or next;
+            <$h>;
+            while (<$h>) {
+                my @c = split;
+                my (undef, $port) = split /:/, $c[1];
+                $listening{hex $port} = 1 if $c[3] eq "0A" && $mine{$c[9]};
+            }
+        }
+        exit((grep { !$listening{$_} } @ports) ? 1 : 0);' "$@"
+}
+
+alive() { # pid: running and not a zombie
+    local state
+    state=$(awk '{print $3}' "/proc/$1/stat" 2>/dev/null) || return 1
+    [[ -n $state && $state != Z && $state != X ]]
+}
+
+launch() { # runs pcscd in the background, sets $pid
+    local activator='
+        use strict;
+        use IO::Socket::UNIX;
+        use POSIX ();
+        use Fcntl;
+        my $path = shift @ARGV;
+        POSIX::setsid();
+        unlink $path;
+        my $s = IO::Socket::UNIX->new(Type => SOCK_STREAM(), Local => $path, Listen => 64)
+            or die "pcscd-start: cannot listen on $path: $!\n";
+        chmod 0666, $path;
+        POSIX::dup2(fileno($s), 3) or die "dup2: $!\n" if fileno($s) != 3;
+        open(my $fd3, "+<&=", 3) or die "fd 3: $!\n";
+        fcntl($fd3, F_SETFD, 0) or die "fcntl: $!\n";
+        $ENV{LISTEN_FDS} = "1";
+        $ENV{LISTEN_PID} = "$$";
+        exec { $ARGV[0] } @ARGV or die "exec $ARGV[0]: $!\n";'
+    local inner=(perl -e "$activator" "$socket" "$pcscd_bin" -f "${debug[@]}" -c "$dir/conf")
+    if ((${#namespace[@]})); then
+        "${namespace[@]}" sh -c 'mount --bind "$1" /run/pcscd && shift && exec "$@"' \
+            sh "$dir/run" "${inner[@]}" </dev/null >"$dir/pcscd.log" 2>&1 &
+    else
+        "${inner[@]}" </dev/null >"$dir/pcscd.log" 2>&1 &
+    fi
+    pid=$!
+}
+
+stop_pid() { # pid
+    kill -TERM "$1" 2>/dev/null || return 0
+    for _ in $(seq 50); do
+        alive "$1" || return 0
+        sleep 0.1
+    done
+    kill -KILL "$1" 2>/dev/null || true
+}
+
+pid=
+ports=()
+for attempt in 1 2 3 4 5 6 7 8; do
+    base=$((20000 + 2 * (RANDOM % 20000)))
+    ports_free "$base" "$span" || continue
+    ports=()
+    conf=$dir/conf/vpcd
+    : >"$conf"
+    for ((e = 0; e < entries; e++)); do
+        port=$((base + 2 * e))
+        cat >>"$conf" <<CONF
+FRIENDLYNAME "Velkora Virtual Reader $((e + 1))"
+DEVICENAME   /dev/null:$port
+LIBPATH      $driver
+CHANNELID    $port
+
+CONF
+        ports+=("$port" "$((port + 1))")
+    done
+    launch
+    ready=0
+    for _ in $(seq 100); do
+        alive "$pid" || break
+        if ports_held_by "$pid" "${ports[@]}"; then
+            ready=1
+            break
+        fi
+        sleep 0.1
+    done
+    ((ready)) && break
+    stop_pid "$pid"
+    pid=
+done
+if [[ -z $pid ]]; then
+    echo "pcscd-start: pcscd did not come up (log: $dir/pcscd.log)" >&2
+    exit 1
+fi
+
+names=()
+for ((r = 0; r < readers; r++)); do
+    names+=("Velkora Virtual Reader $((r / 2 + 1)) 00 0$((r % 2))")
+done
+ports=("${ports[@]:0:readers}")
+
+if [[ -n $owner ]]; then
+    # Ends pcscd when the owner is gone (a test that crashed or was killed).
+    (
+        trap '' HUP INT
+        while kill -0 "$owner" 2>/dev/null && alive "$pid"; do sleep 1; done
+        if alive "$pid" && grep -qF "$dir/conf" "/proc/$pid/cmdline" 2>/dev/null; then
+            stop_pid "$pid"
+            rm -rf "$dir"
+        fi
+    ) </dev/null >/dev/null 2>&1 &
+fi
+
+old_ifs=$IFS
+IFS='|'
+joined_names="${names[*]}"
+IFS=$old_ifs
+printf "export PCSCLITE_CSOCK_NAME='%s'\n" "$socket"
+printf "export VELK_PCSCD_PID='%s'\n" "$pid"
+printf "export VELK_PCSCD_DIR='%s'\n" "$dir"
+printf "export VELK_VPCD_PORTS='%s'\n" "${ports[*]}"
+printf "export VELK_READER_NAMES='%s'\n" "$joined_names"
