@@ -1,0 +1,269 @@
+// The hive files themselves: where they appear, who may write them, damaged
+// and foreign files, transactions and the change stamp.
+#include "platform/registry/RegKey.h"
+#include "platform/registry/RegTransaction.h"
+#include "tests/registry/TempHives.h"
+
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <string>
+#include <sys/stat.h>
+
+namespace {
+
+LONG SetDword(HKEY root, const char* path, const char* name, uint32_t value) {
+    RegKey key;
+    const LONG rc = key.Create(root, path, KEY_ALL_ACCESS);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    return RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value);
+}
+
+LONG GetDword(HKEY root, const char* path, const char* name, uint32_t& value) {
+    RegKey key;
+    const LONG rc = key.Open(root, path, KEY_READ);
+    if (rc != ERROR_SUCCESS) {
+        return rc;
+    }
+    DWORD size = sizeof value;
+    return RegQueryValueExA(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
+                            &size);
+}
+
+// Runs SQL on a file directly, as another program would.
+void RunSql(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, sql, nullptr, nullptr, nullptr), SQLITE_OK) << sqlite3_errmsg(db);
+    sqlite3_close(db);
+}
+
+mode_t Mode(const std::string& path) {
+    struct stat st {};
+    return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
+}
+
+class RegistryFiles : public ::testing::Test {
+protected:
+    TempHives m_hives;
+};
+
+TEST_F(RegistryFiles, UserHiveAppearsOnFirstWriteMachineHiveMissingReadsEmpty) {
+    EXPECT_EQ(RegHivePath(HKEY_CURRENT_USER), m_hives.UserPath());
+    // Reading creates nothing.
+    uint32_t value = 0;
+    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software", "x", value), ERROR_FILE_NOT_FOUND);
+    RegKey root;
+    ASSERT_EQ(root.Open(HKEY_CURRENT_USER, nullptr, KEY_READ), ERROR_SUCCESS);
+    char name[16];
+    DWORD size = sizeof name;
+    EXPECT_EQ(RegEnumKeyExA(root.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_NO_MORE_ITEMS);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(m_hives.UserPath()).parent_path()));
+    EXPECT_EQ(RegCheckHive(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
+    EXPECT_EQ(GetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", "x", value), ERROR_FILE_NOT_FOUND);
+    EXPECT_FALSE(std::filesystem::exists(m_hives.MachinePath()));
+
+    // The first write makes the folders and a private file, with nothing left beside it.
+    ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Velkora", "x", 5), ERROR_SUCCESS);
+    EXPECT_EQ(Mode(m_hives.UserPath()), 0600u);
+    EXPECT_EQ(Mode(std::filesystem::path(m_hives.UserPath()).parent_path()), 0700u);
+    size_t files = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(
+             std::filesystem::path(m_hives.UserPath()).parent_path())) {
+        ++files;
+    }
+    EXPECT_EQ(files, 1u);
+    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "software\\velkora", "X", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 5u);
+    EXPECT_FALSE(std::filesystem::exists(m_hives.MachinePath()));
+}
+
+TEST_F(RegistryFiles, UserHiveDefaultPlaceFollowsXdgConfigHome) {
+    unsetenv("VELKORA_USER_HIVE");
+    const std::string saved = getenv("XDG_CONFIG_HOME") ? getenv("XDG_CONFIG_HOME") : "";
+    setenv("XDG_CONFIG_HOME", (m_hives.Dir() + "/cfg").c_str(), 1);
+    RegResetForTests();
+    EXPECT_EQ(RegHivePath(HKEY_CURRENT_USER), m_hives.Dir() + "/cfg/velkora/user.hive");
+    // A relative value does not count; the home folder's .config is used.
+    setenv("XDG_CONFIG_HOME", "relative", 1);
+    setenv("HOME", m_hives.Dir().c_str(), 1);
+    RegResetForTests();
+    EXPECT_EQ(RegHivePath(HKEY_CURRENT_USER), m_hives.Dir() + "/.config/velkora/user.hive");
+    saved.empty() ? unsetenv("XDG_CONFIG_HOME") : setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
+}
+
+TEST_F(RegistryFiles, MachineHiveTheUserCannotWrite) {
+    ASSERT_EQ(SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", "n", 7), ERROR_SUCCESS);
+    LockMachineHiveFor(m_hives);
+    const std::string report = RunAsUser([] {
+        std::string out;
+        RegKey key;
+        out += "read=" + std::to_string(key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora",
+                                                 KEY_READ));
+        uint32_t value = 0;
+        DWORD size = sizeof value;
+        const LONG read = RegQueryValueExA(key.get(), "n", nullptr, nullptr,
+                                           reinterpret_cast<BYTE*>(&value), &size);
+        out += " value=" + std::to_string(read) + ":" + std::to_string(value);
+        RegKey write;
+        out += " all=" + std::to_string(
+                             write.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_ALL_ACCESS));
+        out += " set=" +
+               std::to_string(write.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_SET_VALUE));
+        out += " create=" +
+               std::to_string(write.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", KEY_READ));
+        out += " existing=" +
+               std::to_string(write.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_READ));
+        out += " rootset=" + std::to_string(RegSetValueExA(HKEY_LOCAL_MACHINE, "x", 0, REG_SZ,
+                                                           nullptr, 0));
+        out += " tree=" + std::to_string(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE"));
+        // The user's own hive stays writable.
+        out += " user=" + std::to_string(SetDword(HKEY_CURRENT_USER, "Software\\V", "n", 1));
+        return out;
+    });
+    EXPECT_EQ(report, "read=0 value=0:7 all=5 set=5 create=5 existing=0 rootset=5 tree=5 user=0");
+    RegResetForTests();
+    uint32_t value = 0;
+    EXPECT_EQ(GetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", "n", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 7u);
+}
+
+TEST_F(RegistryFiles, DamagedAndForeignFilesAreReportedAndLeftAlone) {
+    // A hive whose pages were overwritten in the middle.
+    ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Velkora", "x", 1), ERROR_SUCCESS);
+    RegResetForTests();
+    std::string damaged = ReadFileBytes(m_hives.UserPath());
+    ASSERT_GT(damaged.size(), 8192u);
+    for (size_t i = 4096; i < damaged.size(); i += 97) {
+        damaged[i] = static_cast<char>(damaged[i] ^ 0x5a);
+    }
+    WriteFileBytes(m_hives.UserPath(), damaged);
+    // Another program's SQLite file, and a file that is not a database at all.
+    const std::string foreign = m_hives.Dir() + "/foreign.db";
+    RunSql(foreign, "CREATE TABLE keys(a); INSERT INTO keys VALUES(1);");
+    const std::string foreignBytes = ReadFileBytes(foreign);
+    const std::string text = m_hives.Dir() + "/notes.txt";
+    WriteFileBytes(text, "just some text, not a hive\n");
+    // A hive of a later format.
+    const std::string later = m_hives.Dir() + "/later.hive";
+
+    struct Case {
+        std::string path;
+        std::string bytes;
+    };
+    std::vector<Case> cases = {{m_hives.UserPath(), damaged},
+                               {foreign, foreignBytes},
+                               {text, ReadFileBytes(text)}};
+    {
+        setenv("VELKORA_USER_HIVE", later.c_str(), 1);
+        RegResetForTests();
+        ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "Software", "x", 1), ERROR_SUCCESS);
+        RegResetForTests();
+        RunSql(later, "UPDATE hive_format SET version = 2");
+        cases.push_back({later, ReadFileBytes(later)});
+    }
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.path);
+        setenv("VELKORA_USER_HIVE", c.path.c_str(), 1);
+        RegResetForTests();
+        testing::internal::CaptureStderr();
+        EXPECT_EQ(RegCheckHive(HKEY_CURRENT_USER), ERROR_BADDB);
+        uint32_t value = 0;
+        EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Velkora", "x", value), ERROR_BADDB);
+        EXPECT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Velkora", "x", 2), ERROR_BADDB);
+        RegKey root;
+        EXPECT_EQ(root.Open(HKEY_CURRENT_USER, "", KEY_ALL_ACCESS), ERROR_BADDB);
+        EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, nullptr), ERROR_BADDB);
+        {
+            RegTransaction transaction(HKEY_CURRENT_USER);
+            EXPECT_EQ(transaction.Status(), ERROR_BADDB);
+        }
+        const std::string said = testing::internal::GetCapturedStderr();
+        // Said once, naming the file, and kept for the program to show.
+        EXPECT_NE(said.find(c.path), std::string::npos) << said;
+        EXPECT_EQ(said.find(c.path), said.rfind(c.path)) << said;
+        EXPECT_NE(RegGetHiveErrorText().find(c.path), std::string::npos);
+        EXPECT_EQ(ReadFileBytes(c.path), c.bytes);
+        EXPECT_FALSE(std::filesystem::exists(c.path + "-journal"));
+    }
+}
+
+TEST_F(RegistryFiles, TransactionIsAllOrNothing) {
+    ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Store", "a", 1), ERROR_SUCCESS);
+    {
+        RegTransaction transaction(HKEY_CURRENT_USER);
+        ASSERT_EQ(transaction.Status(), ERROR_SUCCESS);
+        EXPECT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Store", "a", 2), ERROR_SUCCESS);
+        EXPECT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Store\\New", "b", 3), ERROR_SUCCESS);
+        // Visible inside, on this thread.
+        uint32_t value = 0;
+        EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store", "a", value), ERROR_SUCCESS);
+        EXPECT_EQ(value, 2u);
+        // A failing call inside does not spoil the rest.
+        EXPECT_EQ(RegDeleteValueA(HKEY_CURRENT_USER, "missing"), ERROR_FILE_NOT_FOUND);
+        // No commit: all of it goes.
+    }
+    uint32_t value = 0;
+    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store", "a", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 1u);
+    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store\\New", "b", value),
+              ERROR_FILE_NOT_FOUND);
+
+    {
+        RegTransaction transaction(HKEY_CURRENT_USER);
+        EXPECT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Store", "a", 4), ERROR_SUCCESS);
+        EXPECT_EQ(RegDeleteValueA(HKEY_CURRENT_USER, "missing"), ERROR_FILE_NOT_FOUND);
+        EXPECT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Store\\New", "b", 5), ERROR_SUCCESS);
+        EXPECT_EQ(transaction.Commit(), ERROR_SUCCESS);
+        EXPECT_EQ(transaction.Commit(), ERROR_INVALID_HANDLE);
+    }
+    RegResetForTests();
+    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store", "a", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 4u);
+    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store\\New", "b", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 5u);
+}
+
+TEST_F(RegistryFiles, ChangeStampMovesOnlyWithChanges) {
+    uint64_t first = 0;
+    uint64_t again = 0;
+    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &first), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
+    EXPECT_EQ(first, again);
+
+    // Our own write.
+    ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\S", "a", 1), ERROR_SUCCESS);
+    uint64_t afterOwn = 0;
+    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &afterOwn), ERROR_SUCCESS);
+    EXPECT_NE(afterOwn, again);
+    // Reading changes nothing.
+    uint32_t value = 0;
+    ASSERT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_SUCCESS);
+    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
+    EXPECT_EQ(again, afterOwn);
+    // A failed write changes nothing either.
+    EXPECT_EQ(RegDeleteValueA(HKEY_CURRENT_USER, "missing"), ERROR_FILE_NOT_FOUND);
+    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
+    EXPECT_EQ(again, afterOwn);
+
+    // Another connection's write, as another process would make it.
+    RunSql(m_hives.UserPath(), "UPDATE vals SET data = x'02000000'");
+    uint64_t afterOther = 0;
+    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &afterOther), ERROR_SUCCESS);
+    EXPECT_NE(afterOther, afterOwn);
+    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
+    EXPECT_EQ(again, afterOther);
+    ASSERT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 2u);
+
+    // Each root has its own.
+    uint64_t machine = 0;
+    EXPECT_EQ(RegQueryChangeStamp(HKEY_LOCAL_MACHINE, &machine), ERROR_SUCCESS);
+    EXPECT_EQ(RegQueryChangeStamp(HKEY_LOCAL_MACHINE, nullptr), ERROR_INVALID_PARAMETER);
+}
+
+} // namespace
