@@ -14,6 +14,7 @@
 //   crashing. Every call reports failure through GetLastError(), per thread.
 
 #include "platform/registry/WinTypes.h"
+#include "platform/system/LastError.h" // GetLastError, SetLastError
 
 #include <cstdint>
 
@@ -31,10 +32,6 @@ typedef ULONG_PTR HCRYPTHASH;
 typedef ULONG_PTR HCRYPTPROV_LEGACY;
 typedef ULONG_PTR HCRYPTPROV_OR_NCRYPT_KEY_HANDLE;
 typedef void* HCERTSTORE;
-
-// The last error of the calling thread (each thread has its own).
-DWORD GetLastError();
-void SetLastError(DWORD dwErrCode);
 
 // ---------------------------------------------------------------- structures
 

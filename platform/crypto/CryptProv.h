@@ -27,6 +27,8 @@
 
 #include "platform/certstore/WinCryptTypes.h"
 
+#include <string>
+
 // dwFlags: 0, CRYPT_VERIFYCONTEXT, CRYPT_NEWKEYSET, CRYPT_DELETEKEYSET
 // (deletes the container and sets *phProv to 0), optionally CRYPT_SILENT.
 BOOL CryptAcquireContextA(HCRYPTPROV* phProv, LPCSTR szContainer, LPCSTR szProvider,
@@ -35,9 +37,9 @@ BOOL CryptReleaseContext(HCRYPTPROV hProv, DWORD dwFlags);
 
 // PP_ENUMCONTAINERS (dwFlags CRYPT_FIRST, then CRYPT_NEXT; ERROR_NO_MORE_ITEMS
 // after the last; pbData null gives the longest name's size), PP_CONTAINER,
-// PP_NAME, PP_UNIQUE_CONTAINER (as PP_CONTAINER), PP_PROVTYPE (a 4-byte
-// DWORD-sized value in *pdwDataLen bytes, 4), PP_IMPTYPE. Strings are UTF-8
-// with their NUL. Too small a buffer: ERROR_MORE_DATA and the size needed.
+// PP_NAME, PP_UNIQUE_CONTAINER (as PP_CONTAINER), PP_PROVTYPE (one DWORD,
+// sizeof(DWORD) bytes). Strings are UTF-8 with their NUL. Too small a
+// buffer: ERROR_MORE_DATA and the size needed. Others: NTE_BAD_TYPE.
 BOOL CryptGetProvParam(HCRYPTPROV hProv, DWORD dwParam, BYTE* pbData, DWORD* pdwDataLen,
                        DWORD dwFlags);
 // PP_KEYEXCHANGE_PIN / PP_SIGNATURE_PIN: pbData is a NUL-terminated string
@@ -68,3 +70,11 @@ BOOL CryptDecrypt(HCRYPTKEY hKey, HCRYPTHASH hHash, BOOL Final, DWORD dwFlags, B
 BOOL CryptAcquireCertificatePrivateKey(PCCERT_CONTEXT pCert, DWORD dwFlags, void* pvParameters,
                                        HCRYPTPROV_OR_NCRYPT_KEY_HANDLE* phCryptProvOrNCryptKey,
                                        DWORD* pdwKeySpec, BOOL* pfCallerFreeProvOrNCryptKey);
+
+namespace velk {
+
+// Why the last provider module of this thread failed to load (dlopen's
+// message, a missing entry point...), empty when none failed.
+std::string LastProviderLoadError();
+
+} // namespace velk

@@ -54,7 +54,8 @@ LONG SCardGetCardTypeProviderNameA(SCARDCONTEXT hContext, LPCSTR szCardName, DWO
                                    LPSTR szProvider, LPDWORD pcchProvider);
 
 // Registers a card type (needs write access to the machine hive). pbAtrMask
-// may be null; cbAtrLen is the length of both.
+// may be null; cbAtrLen is the length of both. Failures of the hive come back
+// as the registry's codes (ERROR_ACCESS_DENIED on a read-only machine hive).
 LONG SCardIntroduceCardTypeA(SCARDCONTEXT hContext, LPCSTR szCardName, LPCGUID pguidPrimaryProvider,
                              LPCGUID rgguidInterfaces, DWORD dwInterfaceCount, LPCBYTE pbAtr,
                              LPCBYTE pbAtrMask, DWORD cbAtrLen);
@@ -78,7 +79,7 @@ struct CardType {
 const std::vector<CardType>& KnownCardTypes();
 
 // Registers KnownCardTypes() in the machine hive. SCARD_S_SUCCESS or the
-// first failure (SCARD_E_NO_ACCESS style codes map from the registry's).
+// first failure, as SCardIntroduceCardTypeA gives it.
 LONG InstallCardTypes();
 
 // The length of an ATR from its own structure (ISO/IEC 7816-3: T0's
