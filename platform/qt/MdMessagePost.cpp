@@ -2,6 +2,7 @@
 
 #include <dbus/dbus.h>
 
+#include <cstdlib>
 #include <memory>
 
 namespace {
@@ -34,12 +35,20 @@ private:
 
 bool PostMdMessage(std::uint32_t wParam, std::int64_t lParam) {
     ScopedError error;
-    // A private connection: closing it cannot disturb a shared one of the caller.
-    ConnectionPtr connection(dbus_bus_get_private(DBUS_BUS_SESSION, error.Get()));
+    // A private connection: closing it cannot disturb a shared one of the caller. The address
+    // is read at every call (the library would keep the first one it saw for the process).
+    const char* address = std::getenv("DBUS_SESSION_BUS_ADDRESS");
+    ConnectionPtr connection(address != nullptr && *address != '\0'
+                                 ? dbus_connection_open_private(address, error.Get())
+                                 : dbus_bus_get_private(DBUS_BUS_SESSION, error.Get()));
     if (!connection) {
         return false;
     }
     dbus_connection_set_exit_on_disconnect(connection.get(), FALSE);
+    if (address != nullptr && *address != '\0' &&
+        !dbus_bus_register(connection.get(), error.Get())) {
+        return false;
+    }
 
     MessagePtr signal(
         dbus_message_new_signal(mdmsg::kObjectPath, mdmsg::kInterface, mdmsg::kMember));

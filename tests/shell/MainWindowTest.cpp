@@ -1,0 +1,136 @@
+// The hidden main window as a real widget under the offscreen platform: it never shows, its
+// tray menu follows the language, and it answers the requests of the minidriver.
+#include "PrivateBus.h"
+#include "app/catalogue/Msg.h"
+#include "app/settings/Config.h"
+#include "app/shell/TrayCommands.h"
+#include "app/shell/VelkMDCertDlg.h"
+#include "platform/qt/MdMessage.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        // No records: this test calls the handlers itself and looks at the window.
+        ::unsetenv("VELKORA_MSGBOX_LOG");
+        CMsg::SetLanguage(0);
+        g_Config.SetShowBalloonInfo(true);
+        ASSERT_TRUE(m_window.Create());
+    }
+
+    std::vector<std::string> MenuTexts() {
+        emit m_window.TrayMenu()->aboutToShow();
+        std::vector<std::string> texts;
+        for (const QAction* action : m_window.TrayMenu()->actions()) {
+            texts.push_back(action->isSeparator() ? "-" : action->text().toStdString());
+        }
+        return texts;
+    }
+
+    QTemporaryDir m_dir;
+    CVelkMDCertDlg m_window;
+};
+
+TEST_F(MainWindowTest, NeverBecomesVisible) {
+    EXPECT_FALSE(m_window.isVisible());
+    m_window.show();
+    EXPECT_FALSE(m_window.isVisible());
+    m_window.setVisible(true);
+    m_window.activateWindow();
+    QApplication::processEvents();
+    EXPECT_FALSE(m_window.isVisible());
+    EXPECT_EQ(m_window.TrayIcon()->toolTip().toStdString(), "Velkora certificate manager");
+}
+
+TEST_F(MainWindowTest, TrayMenuTextsFollowTheLanguageEachTimeItOpens) {
+    const std::vector<std::string> english = {
+        "Update", "Show Certificates", "Configuration", "Restart", "Info", "-", "Quit"};
+    EXPECT_EQ(MenuTexts(), english);
+    // "Show Certificates" is what a double click runs.
+    EXPECT_EQ(m_window.TrayMenu()->defaultAction(), m_window.TrayMenu()->actions().value(1));
+
+    CMsg::SetLanguage(2);
+    const auto swedish = MenuTexts();
+    ASSERT_EQ(swedish.size(), english.size());
+    const unsigned ids[] = {203, 202, 204, 205, 201, 0, 200};
+    for (std::size_t i = 0; i < swedish.size(); ++i) {
+        EXPECT_EQ(swedish[i], ids[i] == 0 ? std::string("-") : std::string(CMsg::Get(ids[i])));
+    }
+    EXPECT_NE(swedish[6], english[6]);
+    CMsg::SetLanguage(0);
+}
+
+TEST_F(MainWindowTest, BalloonRequests) {
+    // The greeting of a new tray icon.
+    EXPECT_EQ(m_window.LastBalloonText(), "Velkora certificate manager");
+
+    EXPECT_EQ(m_window.OnMdMessage(mdmsg::kShowBalloon, 203), 1);
+    EXPECT_EQ(m_window.LastBalloonText(), "Update");
+    // Unknown ids, negative ones, and ids that only fit the catalogue when cut to 32 bits.
+    for (const qint64 id : {qint64{99999}, qint64{-1}, (qint64{1} << 32) + 203}) {
+        m_window.OnMdMessage(mdmsg::kShowBalloon, 203);
+        m_window.OnMdMessage(mdmsg::kShowBalloon, id);
+        EXPECT_EQ(m_window.LastBalloonText(), "----Error in Stringtable----") << id;
+    }
+
+    // Values outside the requests are ignored.
+    m_window.OnMdMessage(mdmsg::kShowBalloon, 203);
+    for (const quint32 request : {0u, 0x2000u, 0x2006u, 0xFFFFFFFFu}) {
+        EXPECT_EQ(m_window.OnMdMessage(request, 201), 1);
+    }
+    EXPECT_EQ(m_window.LastBalloonText(), "Update");
+
+    // Balloons switched off in the settings.
+    g_Config.SetShowBalloonInfo(false);
+    EXPECT_EQ(m_window.OnMdMessage(mdmsg::kShowBalloon, 201), 1);
+    EXPECT_EQ(m_window.LastBalloonText(), "Update");
+    g_Config.SetShowBalloonInfo(true);
+
+    EXPECT_EQ(m_window.OnMdMessage(mdmsg::kStartAnimation, 0), 1);
+    EXPECT_EQ(m_window.OnMdMessage(mdmsg::kStopAnimation, 0), 1);
+}
+
+TEST_F(MainWindowTest, QuitAndExitRequestCloseTheWindow) {
+    QSignalSpy closed(&m_window, &CVelkMDCertDlg::Closed);
+    const QAction* quit = m_window.TrayMenu()->actions().value(6);
+    ASSERT_NE(quit, nullptr);
+    EXPECT_EQ(quit->data().toInt(), ID_APP_EXIT);
+    m_window.TrayMenu()->actions().value(6)->trigger();
+    EXPECT_EQ(closed.count(), 1);
+
+    // The commands that open dialogs do nothing yet, and do not close.
+    for (const int id : {ID_APP_UPDATE, ID_APP_SHOWCERTS, ID_APP_CONFIG, ID_APP_ABOUT, 4711}) {
+        m_window.OnCommand(id);
+    }
+    EXPECT_EQ(closed.count(), 1);
+
+    EXPECT_EQ(m_window.OnMdMessage(mdmsg::kExit, 0), 1);
+    EXPECT_EQ(closed.count(), 2);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    // Settings of a temporary user, not of whoever runs the tests.
+    QTemporaryDir home;
+    ::setenv("VELKORA_USER_HIVE", (home.path() + "/user.hive").toUtf8().constData(), 1);
+    ::setenv("VELKORA_MACHINE_HIVE", (home.path() + "/machine.hive").toUtf8().constData(), 1);
+    QApplication app(argc, argv);
+    // A bus of its own, so that no request from elsewhere reaches the window under test.
+    const PrivateBus bus;
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

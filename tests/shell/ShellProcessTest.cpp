@@ -1,0 +1,362 @@
+// Start-up of velkora-certmgr as real processes: each test has its own session (runtime
+// directory, session bus), its own hive files, and reads what the program showed from the
+// VELKORA_MSGBOX_LOG record.
+#include "PrivateBus.h"
+#include "app/shell/Restart.h"
+#include "platform/qt/MdMessage.h"
+#include "platform/registry/Registry.h"
+#include "platform/session/NamedMutex.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QThread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <initializer_list>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kRefusal = "msgbox\terror\tVelkora certificate manager\tAn instance of Velkora "
+                             "certificate manager is already running.\tok";
+const std::string kServiceWarning =
+    "msgbox\twarning\tVelkora certificate manager\tCertificate propagiation service "
+    "(CertPropSvc) is activ, please deactivate this service.\tok";
+
+std::string Event(const char* what, qint64 pid) {
+    return std::string("event\t") + what + "\t" + std::to_string(pid);
+}
+
+bool SetDword(HKEY root, const char* path, const char* name, std::uint32_t value) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    const LONG rc = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                                   sizeof value);
+    RegCloseKey(key);
+    return rc == ERROR_SUCCESS;
+}
+
+// A process that is gone or only waits to be reaped by someone else.
+bool ProcessEnded(qint64 pid) {
+    std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+    std::string text;
+    if (!std::getline(stat, text)) {
+        return true;
+    }
+    const auto close = text.rfind(')');
+    return close != std::string::npos && close + 2 < text.size() && text[close + 2] == 'Z';
+}
+
+class ShellProcessTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_TRUE(m_bus.Ok());
+        const std::string root = m_dir.path().toStdString();
+        m_runtime = root + "/run";
+        ASSERT_EQ(::mkdir(m_runtime.c_str(), 0700), 0);
+        m_log = root + "/ui.log";
+        m_userHive = root + "/user.hive";
+        m_machineHive = root + "/machine.hive";
+        ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
+        ::setenv("VELKORA_USER_HIVE", m_userHive.c_str(), 1);
+        ::setenv("VELKORA_MACHINE_HIVE", m_machineHive.c_str(), 1);
+        ::setenv("VELKORA_MSGBOX_LOG", m_log.c_str(), 1);
+        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        RegResetForTests();
+        // English texts, so the records can be compared with the catalogue's English table.
+        ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, "Software\\Velkora\\Minidriver", "Language", 0));
+        RegResetForTests();
+    }
+
+    void TearDown() override {
+        if (HasFailure()) {
+            for (const std::string& line : Lines()) {
+                std::fprintf(stderr, "  record: %s\n", line.c_str());
+            }
+        }
+        for (auto& process : m_processes) {
+            if (process->state() != QProcess::NotRunning) {
+                process->kill();
+                process->waitForFinished(5000);
+            }
+        }
+        for (const qint64 pid : m_foreign) {
+            if (!ProcessEnded(pid)) {
+                ::kill(static_cast<pid_t>(pid), SIGKILL);
+            }
+        }
+        RegResetForTests();
+    }
+
+    QProcess& Start(const QStringList& arguments,
+                    const QString& program = QStringLiteral(VELKORA_CERTMGR)) {
+        m_processes.push_back(std::make_unique<QProcess>());
+        QProcess& process = *m_processes.back();
+        process.setProcessChannelMode(QProcess::ForwardedChannels);
+        process.start(program, arguments);
+        EXPECT_TRUE(process.waitForStarted(10000));
+        m_pids[&process] = process.processId();
+        return process;
+    }
+
+    // The pid a started process had (QProcess forgets it once the process has ended).
+    qint64 Pid(const QProcess& process) const {
+        const auto it = m_pids.find(&process);
+        return it == m_pids.end() ? -1 : it->second;
+    }
+
+    // Every line is recorded, in this order.
+    bool InOrder(std::initializer_list<std::string> prefixes) const {
+        long previous = -1;
+        for (const std::string& prefix : prefixes) {
+            const long at = Find(prefix);
+            if (at <= previous) {
+                return false;
+            }
+            previous = at;
+        }
+        return true;
+    }
+
+    static int Finish(QProcess& process) {
+        if (!process.waitForFinished(30000) || process.exitStatus() != QProcess::NormalExit) {
+            return -1;
+        }
+        return process.exitCode();
+    }
+
+    std::vector<std::string> Lines() const {
+        std::vector<std::string> lines;
+        std::ifstream in(m_log);
+        for (std::string line; std::getline(in, line);) {
+            lines.push_back(line);
+        }
+        return lines;
+    }
+
+    // Index of the first line that starts with `prefix`, or -1.
+    long Find(const std::string& prefix) const {
+        const auto lines = Lines();
+        const auto it = std::find_if(lines.begin(), lines.end(), [&](const std::string& line) {
+            return line.compare(0, prefix.size(), prefix) == 0;
+        });
+        return it == lines.end() ? -1 : static_cast<long>(it - lines.begin());
+    }
+
+    long Count(const std::string& line) const {
+        const auto lines = Lines();
+        return static_cast<long>(std::count(lines.begin(), lines.end(), line));
+    }
+
+    // Waits until a line starting with `prefix` is recorded; false after 30 s.
+    bool WaitFor(const std::string& prefix) const {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (Find(prefix) < 0) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            QThread::msleep(20);
+        }
+        return true;
+    }
+
+    // The pid of an instance that became ready, other than `pid`; 0 after 30 s.
+    qint64 WaitForReadyOtherThan(qint64 pid) const {
+        const std::string ready = "event\tready\t";
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            for (const std::string& line : Lines()) {
+                if (line.rfind(ready, 0) == 0 && line != Event("ready", pid)) {
+                    return std::stoll(line.substr(ready.size()));
+                }
+            }
+            QThread::msleep(20);
+        }
+        return 0;
+    }
+
+    bool WaitForEnd(qint64 pid) {
+        m_foreign.push_back(pid);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!ProcessEnded(pid)) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return false;
+            }
+            QThread::msleep(20);
+        }
+        return true;
+    }
+
+    void Note(const std::string& line) const {
+        std::ofstream(m_log, std::ios::app) << line << "\n";
+    }
+
+    QTemporaryDir m_dir;
+    PrivateBus m_bus;
+    std::string m_runtime;
+    std::string m_log;
+    std::string m_userHive;
+    std::string m_machineHive;
+    std::vector<std::unique_ptr<QProcess>> m_processes;
+    std::vector<qint64> m_foreign;
+    std::map<const QProcess*, qint64> m_pids;
+};
+
+TEST_F(ShellProcessTest, SecondStartIsRefusedUnlessTsAndStopEndsEveryInstance) {
+    QProcess& first = Start({});
+    ASSERT_TRUE(WaitFor(Event("ready", Pid(first))));
+
+    // "Stop" is not "stop": the words are case-sensitive, so this is a refused second start.
+    QProcess& refused = Start({QStringLiteral("Stop")});
+    EXPECT_EQ(Finish(refused), 2);
+    EXPECT_EQ(Count(kRefusal), 1);
+    EXPECT_EQ(Find(Event("ready", Pid(refused))), -1);
+
+    QProcess& admitted = Start({QStringLiteral("-ts")});
+    ASSERT_TRUE(WaitFor(Event("ready", Pid(admitted))));
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    // "stop" inside a longer word still counts; the request reaches both instances.
+    QProcess& stop = Start({QStringLiteral("--nonstop")});
+    EXPECT_EQ(Finish(stop), 3);
+    EXPECT_EQ(Finish(first), 0);
+    EXPECT_EQ(Finish(admitted), 0);
+    EXPECT_GE(Find(Event("exit", Pid(first))), 0);
+    EXPECT_GE(Find(Event("exit", Pid(admitted))), 0);
+
+    // With nobody left, "stop" ends silently.
+    QProcess& idleStop = Start({QStringLiteral("stop")});
+    EXPECT_EQ(Finish(idleStop), 3);
+    const auto lines = Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.rfind("msgbox", 0) == 0; }),
+              1);
+}
+
+TEST_F(ShellProcessTest, RestartedInstanceWaitsForThePreviousOne) {
+    // This test plays the previous instance: it owns the restart mutex.
+    session::CNamedMutex previous = session::CreateMutexA(true, kRestartMutexName);
+    ASSERT_TRUE(previous.IsOwned());
+
+    QProcess& restarted = Start({QStringLiteral("--Restart")});
+    ASSERT_TRUE(WaitFor(Event("restart-wait", Pid(restarted))));
+    Note("test\treleasing");
+    session::ReleaseMutex(previous);
+    previous.Close();
+    ASSERT_TRUE(WaitFor(Event("ready", Pid(restarted))));
+    // Its window came up only after the previous instance let go.
+    EXPECT_TRUE(InOrder({Event("restart-wait", Pid(restarted)), "test\treleasing",
+                         Event("restart-go", Pid(restarted)), Event("ready", Pid(restarted))}));
+
+    // Now a real hand-over, asked for the way the minidriver asks.
+    ASSERT_TRUE(PostMdMessage(mdmsg::kRestart, 0));
+    ASSERT_TRUE(WaitFor(Event("restart-launch", Pid(restarted))));
+    EXPECT_EQ(Finish(restarted), 0);
+    const qint64 successor = WaitForReadyOtherThan(Pid(restarted));
+    ASSERT_NE(successor, 0);
+    EXPECT_TRUE(InOrder({Event("restart-launch", Pid(restarted)), Event("exit", Pid(restarted)),
+                         Event("ready", successor)}));
+
+    // The successor is the one instance of the session now.
+    QProcess& stop = Start({QStringLiteral("stop")});
+    EXPECT_EQ(Finish(stop), 3);
+    EXPECT_TRUE(WaitFor(Event("exit", successor)));
+    EXPECT_TRUE(WaitForEnd(successor));
+}
+
+TEST_F(ShellProcessTest, RestartWordInProgramPathSkipsTheRefusal) {
+    QProcess& first = Start({});
+    ASSERT_TRUE(WaitFor(Event("ready", Pid(first))));
+
+    const fs::path dir = fs::path(m_dir.path().toStdString()) / "--Restart";
+    fs::create_directory(dir);
+    const fs::path link = dir / "velkora-certmgr";
+    fs::create_symlink(VELKORA_CERTMGR, link);
+    QProcess& second = Start({}, QString::fromStdString(link.string()));
+    ASSERT_TRUE(WaitFor(Event("ready", Pid(second))));
+    EXPECT_EQ(Count(kRefusal), 0);
+    // No restart was under way, so there was nothing to wait for.
+    EXPECT_EQ(Find(Event("restart-wait", Pid(second))), -1);
+
+    QProcess& stop = Start({QStringLiteral("stop")});
+    EXPECT_EQ(Finish(stop), 3);
+    EXPECT_EQ(Finish(first), 0);
+    EXPECT_EQ(Finish(second), 0);
+}
+
+TEST_F(ShellProcessTest, WarnsWhenThePropagationServiceRuns) {
+    const char* service = "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc";
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, service, "CurrentState", 1));
+    RegResetForTests();
+    QProcess& stopped = Start({});
+    ASSERT_TRUE(WaitFor(Event("ready", Pid(stopped))));
+    EXPECT_EQ(Count(kServiceWarning), 0);
+    ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
+    EXPECT_EQ(Finish(stopped), 0);
+
+    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, service, "CurrentState", 4));
+    RegResetForTests();
+    QProcess& running = Start({});
+    ASSERT_TRUE(WaitFor(Event("ready", Pid(running))));
+    EXPECT_EQ(Count(kServiceWarning), 1);
+    // A warning only: the program starts all the same.
+    EXPECT_TRUE(InOrder({kServiceWarning, Event("ready", Pid(running))}));
+    ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
+    EXPECT_EQ(Finish(running), 0);
+}
+
+TEST_F(ShellProcessTest, BalloonRequestWithUnknownTextId) {
+    QProcess& instance = Start({});
+    ASSERT_TRUE(WaitFor(Event("ready", Pid(instance))));
+    // The greeting balloon of a fresh tray icon.
+    EXPECT_GE(Find("balloon\twarning\t\tVelkora certificate manager"), 0);
+
+    ASSERT_TRUE(PostMdMessage(mdmsg::kShowBalloon, 99999));
+    EXPECT_TRUE(WaitFor("balloon\tnone\t\t----Error in Stringtable----"));
+    ASSERT_TRUE(PostMdMessage(mdmsg::kShowBalloon, 203));
+    EXPECT_TRUE(WaitFor("balloon\tnone\t\tUpdate"));
+    ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
+    EXPECT_EQ(Finish(instance), 0);
+}
+
+TEST_F(ShellProcessTest, DamagedSettingsFileIsReportedAndKept) {
+    const std::string garbage = "this is not a settings hive\n";
+    std::ofstream(m_userHive, std::ios::trunc) << garbage;
+    QProcess& instance = Start({});
+    EXPECT_EQ(Finish(instance), 5);
+    const long box = Find("msgbox\terror\t");
+    ASSERT_GE(box, 0);
+    EXPECT_NE(Lines()[static_cast<std::size_t>(box)].find(m_userHive), std::string::npos);
+    std::ifstream in(m_userHive);
+    const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(kept, garbage);
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
