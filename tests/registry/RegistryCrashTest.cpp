@@ -69,8 +69,8 @@ std::string IntegrityOf(const std::string& path) {
 
 bool ReadNumber(HKEY key, const char* name, uint32_t& value) {
     DWORD size = sizeof value;
-    return RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
-                            &size) == ERROR_SUCCESS &&
+    return RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size) ==
+               ERROR_SUCCESS &&
            size == sizeof value;
 }
 

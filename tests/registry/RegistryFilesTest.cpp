@@ -102,24 +102,24 @@ TEST_F(RegistryFiles, MachineHiveTheUserCannotWrite) {
     const std::string report = RunAsUser([] {
         std::string out;
         RegKey key;
-        out += "read=" + std::to_string(key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora",
-                                                 KEY_READ));
+        out +=
+            "read=" + std::to_string(key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_READ));
         uint32_t value = 0;
         DWORD size = sizeof value;
         const LONG read = RegQueryValueExA(key.get(), "n", nullptr, nullptr,
                                            reinterpret_cast<BYTE*>(&value), &size);
         out += " value=" + std::to_string(read) + ":" + std::to_string(value);
         RegKey write;
-        out += " all=" + std::to_string(
-                             write.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_ALL_ACCESS));
+        out += " all=" +
+               std::to_string(write.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_ALL_ACCESS));
         out += " set=" +
                std::to_string(write.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_SET_VALUE));
         out += " create=" +
                std::to_string(write.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", KEY_READ));
         out += " existing=" +
                std::to_string(write.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_READ));
-        out += " rootset=" + std::to_string(RegSetValueExA(HKEY_LOCAL_MACHINE, "x", 0, REG_SZ,
-                                                           nullptr, 0));
+        out += " rootset=" +
+               std::to_string(RegSetValueExA(HKEY_LOCAL_MACHINE, "x", 0, REG_SZ, nullptr, 0));
         out += " tree=" + std::to_string(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE"));
         // The user's own hive stays writable.
         out += " user=" + std::to_string(SetDword(HKEY_CURRENT_USER, "Software\\V", "n", 1));
@@ -155,9 +155,8 @@ TEST_F(RegistryFiles, DamagedAndForeignFilesAreReportedAndLeftAlone) {
         std::string path;
         std::string bytes;
     };
-    std::vector<Case> cases = {{m_hives.UserPath(), damaged},
-                               {foreign, foreignBytes},
-                               {text, ReadFileBytes(text)}};
+    std::vector<Case> cases = {
+        {m_hives.UserPath(), damaged}, {foreign, foreignBytes}, {text, ReadFileBytes(text)}};
     {
         setenv("VELKORA_USER_HIVE", later.c_str(), 1);
         RegResetForTests();

@@ -101,9 +101,8 @@ TEST(RegistryThreads, WriterAndReaderShareHandlesAndSeeWholeEntries) {
                 char name[64];
                 for (DWORD i = 0; readerError.empty(); ++i) {
                     DWORD size = sizeof name;
-                    const LONG rc =
-                        RegEnumKeyExA(own.get(), i, name, &size, nullptr, nullptr, nullptr,
-                                      nullptr);
+                    const LONG rc = RegEnumKeyExA(own.get(), i, name, &size, nullptr, nullptr,
+                                                  nullptr, nullptr);
                     if (rc == ERROR_NO_MORE_ITEMS) {
                         break;
                     }

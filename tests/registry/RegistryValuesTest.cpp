@@ -48,9 +48,9 @@ TEST_F(RegistryValues, EachTypeRoundTripsAcrossReopen) {
     {
         RegKey key;
         DWORD disposition = 0;
-        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Velkora\\Types", KEY_ALL_ACCESS,
-                             &disposition),
-                  ERROR_SUCCESS);
+        ASSERT_EQ(
+            key.Create(HKEY_CURRENT_USER, "Software\\Velkora\\Types", KEY_ALL_ACCESS, &disposition),
+            ERROR_SUCCESS);
         EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
         EXPECT_EQ(Set(key.get(), "dword", REG_DWORD, dword), ERROR_SUCCESS);
         EXPECT_EQ(Set(key.get(), "sz", REG_SZ, text), ERROR_SUCCESS);
@@ -62,9 +62,8 @@ TEST_F(RegistryValues, EachTypeRoundTripsAcrossReopen) {
     RegResetForTests(); // a fresh connection reads what is on disk
     RegKey key;
     DWORD disposition = 0;
-    ASSERT_EQ(
-        key.Create(HKEY_CURRENT_USER, "Software\\Velkora\\Types", KEY_READ, &disposition),
-        ERROR_SUCCESS);
+    ASSERT_EQ(key.Create(HKEY_CURRENT_USER, "Software\\Velkora\\Types", KEY_READ, &disposition),
+              ERROR_SUCCESS);
     EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
     DWORD type = 0;
     std::vector<BYTE> data;
@@ -173,9 +172,8 @@ TEST_F(RegistryValues, NamesAreCaseInsensitiveAndKeepTheirSpelling) {
     RegKey software;
     ASSERT_EQ(software.Open(HKEY_CURRENT_USER, "software", KEY_READ), ERROR_SUCCESS);
     size = sizeof name;
-    ASSERT_EQ(
-        RegEnumKeyExA(software.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr),
-        ERROR_SUCCESS);
+    ASSERT_EQ(RegEnumKeyExA(software.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
     EXPECT_STREQ(name, "Velkora");
     // Only ASCII letters fold.
     ASSERT_EQ(Set(key.get(), "\xc3\xa4", REG_DWORD, {1, 0, 0, 0}), ERROR_SUCCESS);
@@ -226,8 +224,8 @@ TEST_F(RegistryValues, EnumerationOrderAndInfo) {
     DWORD valueCount = 0;
     DWORD maxName = 0;
     DWORD maxData = 0;
-    ASSERT_EQ(RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, &maxSubKey,
-                               nullptr, &valueCount, &maxName, &maxData, nullptr, nullptr),
+    ASSERT_EQ(RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr,
+                               &valueCount, &maxName, &maxData, nullptr, nullptr),
               ERROR_SUCCESS);
     EXPECT_EQ(subKeys, 3u);
     EXPECT_EQ(maxSubKey, 5u);
@@ -262,8 +260,7 @@ TEST_F(RegistryValues, DeletingValuesKeysAndTrees) {
               ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, "software\\tree\\a"), ERROR_SUCCESS);
     RegKey gone;
-    EXPECT_EQ(gone.Open(HKEY_CURRENT_USER, "Software\\Tree\\A\\B", KEY_READ),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(gone.Open(HKEY_CURRENT_USER, "Software\\Tree\\A\\B", KEY_READ), ERROR_FILE_NOT_FOUND);
     EXPECT_EQ(gone.Open(HKEY_CURRENT_USER, "Software\\Tree\\Sibling", KEY_READ), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteTreeA(HKEY_CURRENT_USER, "Software\\Tree\\A"), ERROR_FILE_NOT_FOUND);
 
@@ -292,8 +289,7 @@ TEST_F(RegistryValues, BadHandlesPathsAndRights) {
     // Made-up and closed handles are refused, not followed.
     HKEY bogus = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x12345678));
     DWORD size = 0;
-    EXPECT_EQ(RegQueryValueExA(bogus, "x", nullptr, nullptr, nullptr, &size),
-              ERROR_INVALID_HANDLE);
+    EXPECT_EQ(RegQueryValueExA(bogus, "x", nullptr, nullptr, nullptr, &size), ERROR_INVALID_HANDLE);
     HKEY raw = key.release();
     EXPECT_EQ(RegCloseKey(raw), ERROR_SUCCESS);
     EXPECT_EQ(RegCloseKey(raw), ERROR_INVALID_HANDLE);

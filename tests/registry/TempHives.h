@@ -21,7 +21,8 @@
 class TempHives {
 public:
     TempHives() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "velk-hive-XXXXXX").string();
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "velk-hive-XXXXXX").string();
         std::vector<char> name(pattern.begin(), pattern.end());
         name.push_back('\0');
         const char* made = mkdtemp(name.data());
@@ -75,8 +76,7 @@ inline void LockMachineHiveFor(const TempHives& hives) {
         const std::string userDir = std::filesystem::path(hives.UserPath()).parent_path();
         std::filesystem::create_directories(userDir);
         EXPECT_EQ(chown(userDir.c_str(), kNobody, kNobody), 0);
-        EXPECT_EQ(chown(std::filesystem::path(userDir).parent_path().c_str(), kNobody, kNobody),
-                  0);
+        EXPECT_EQ(chown(std::filesystem::path(userDir).parent_path().c_str(), kNobody, kNobody), 0);
         std::error_code ignored;
         for (const auto& entry : std::filesystem::directory_iterator(userDir, ignored)) {
             EXPECT_EQ(chown(entry.path().c_str(), kNobody, kNobody), 0);

@@ -15,9 +15,9 @@ struct CRegArgs {
     enum class Op { Help, Query, Add, Delete, Export };
     Op op = Op::Help;
     HKEY root = nullptr;
-    std::string path;    // below the root, without a trailing backslash
-    bool value = false;  // /v or /ve given
-    std::string name;    // /v NAME ("" for /ve, the default value)
+    std::string path;   // below the root, without a trailing backslash
+    bool value = false; // /v or /ve given
+    std::string name;   // /v NAME ("" for /ve, the default value)
     bool allValues = false;
     bool recurse = false;
     std::string type = "REG_SZ";

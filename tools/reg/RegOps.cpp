@@ -58,8 +58,8 @@ LONG ReadValues(HKEY key, std::vector<CValue>& values) {
         char name[REG_MAX_VALUE_NAME + 1];
         DWORD nameSize = sizeof name;
         DWORD dataSize = 0;
-        LONG rc = RegEnumValueA(key, index, name, &nameSize, nullptr, &value.type, nullptr,
-                                &dataSize);
+        LONG rc =
+            RegEnumValueA(key, index, name, &nameSize, nullptr, &value.type, nullptr, &dataSize);
         if (rc == ERROR_NO_MORE_ITEMS) {
             return ERROR_SUCCESS;
         }

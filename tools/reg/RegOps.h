@@ -8,12 +8,12 @@
 // Exit codes of velkora-reg.
 enum RegExit : int {
     kExitOk = 0,
-    kExitSyntax = 1,    // the command line is wrong
-    kExitNotFound = 2,  // the key or value does not exist
-    kExitDenied = 3,    // the hive may not be written (or read) by this user
-    kExitBadHive = 4,   // the hive file is damaged or not a registry file
-    kExitFailed = 5,    // any other failure (data that does not fit its type, file errors)
-    kExitCanceled = 6,  // the user answered No
+    kExitSyntax = 1,   // the command line is wrong
+    kExitNotFound = 2, // the key or value does not exist
+    kExitDenied = 3,   // the hive may not be written (or read) by this user
+    kExitBadHive = 4,  // the hive file is damaged or not a registry file
+    kExitFailed = 5,   // any other failure (data that does not fit its type, file errors)
+    kExitCanceled = 6, // the user answered No
 };
 
 // Runs one parsed command. Results go to `out`, errors to `err`; questions

@@ -1,0 +1,157 @@
+// The velkora-reg program, run as a separate process on the hives that a
+// first Config load and save wrote.
+#include "app/settings/Config.h"
+#include "tests/registry/TempHives.h"
+
+#include <cstdio>
+#include <gtest/gtest.h>
+#include <string>
+#include <sys/wait.h>
+
+#ifndef VELK_REG_TOOL
+#error "VELK_REG_TOOL must name the velkora-reg program"
+#endif
+
+namespace {
+
+struct ToolResult {
+    int exitCode = -1;
+    std::string out; // stdout and stderr together
+};
+
+ToolResult RunTool(const std::string& args, const std::string& input = "") {
+    const std::string command =
+        std::string("printf '%s' '") + input + "' | " + VELK_REG_TOOL + " " + args + " 2>&1";
+    ToolResult result;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) {
+        return result;
+    }
+    char buffer[4096];
+    size_t got = 0;
+    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        result.out.append(buffer, got);
+    }
+    const int status = pclose(pipe);
+    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+class RegTool : public ::testing::Test {
+protected:
+    RegTool() { unsetenv("VELKORA_OS_VERSION"); }
+    TempHives m_hives;
+};
+
+TEST_F(RegTool, QueryShowsWhatTheFirstStartWrote) {
+    Config config;
+    config.LoadMachine();
+    config.LoadUser();
+    config.Save();
+    RegResetForTests();
+
+    const ToolResult query = RunTool("query 'HKCU\\Software\\Velkora\\Minidriver'");
+    EXPECT_EQ(query.exitCode, 0);
+    EXPECT_EQ(query.out, "\n"
+                         "HKEY_CURRENT_USER\\Software\\Velkora\\Minidriver\n"
+                         "    Language    REG_DWORD    0x1\n"
+                         "    Logging    REG_DWORD    0x0\n"
+                         "    lsk    REG_DWORD    0x0\n"
+                         "    hideunusedcerts    REG_DWORD    0x0\n"
+                         "    showbalooninfo    REG_DWORD    0x1\n"
+                         "    KeyboardPIN    REG_DWORD    0x0\n"
+                         "    msPinThread    REG_DWORD    0x0\n"
+                         "    Logfile    REG_SZ    \n"
+                         "    pinDialogEnabled    REG_DWORD    0x1\n"
+                         "    Blocksize    REG_DWORD    0xfc\n"
+                         "\n");
+
+    const ToolResult one = RunTool("query HKEY_CURRENT_USER\\\\software\\\\velkora\\\\minidriver "
+                                   "/v BLOCKSIZE");
+    EXPECT_EQ(one.exitCode, 0);
+    EXPECT_NE(one.out.find("    Blocksize    REG_DWORD    0xfc\n"), std::string::npos) << one.out;
+
+    const ToolResult tree = RunTool("query HKCU\\\\Software /s");
+    EXPECT_EQ(tree.exitCode, 0);
+    EXPECT_NE(tree.out.find("HKEY_CURRENT_USER\\Software\\Velkora\n\n"
+                            "HKEY_CURRENT_USER\\Software\\Velkora\\Minidriver\n"
+                            "    Language"),
+              std::string::npos)
+        << tree.out;
+}
+
+TEST_F(RegTool, ChangesMadeByTheToolReachConfig) {
+    EXPECT_EQ(RunTool("add HKCU\\\\Software\\\\Velkora\\\\Minidriver /v Language /t REG_DWORD "
+                      "/d 2")
+                  .exitCode,
+              0);
+    EXPECT_EQ(
+        RunTool("add HKCU\\\\Software\\\\Velkora\\\\Minidriver /v Logfile /d /tmp/md.log").exitCode,
+        0);
+    // Overwriting asks first; "n" keeps the value.
+    const ToolResult refused = RunTool(
+        "add HKCU\\\\Software\\\\Velkora\\\\Minidriver /v Language /t REG_DWORD /d 0", "n\\n");
+    EXPECT_EQ(refused.exitCode, 6);
+    EXPECT_EQ(RunTool("add HKCU\\\\Software\\\\Velkora\\\\Minidriver /v Blocksize /t REG_DWORD "
+                      "/d 0x30 /f")
+                  .exitCode,
+              0);
+    Config config;
+    config.LoadUser();
+    EXPECT_EQ(config.GetLanguage(), 2u);
+    EXPECT_EQ(config.GetLogFile(), "/tmp/md.log");
+    EXPECT_EQ(config.GetBlockSize(), 48u);
+
+    // Export is readable text of the whole tree.
+    const std::string file = m_hives.Dir() + "/export.txt";
+    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file).exitCode, 0);
+    const std::string exported = ReadFileBytes(file);
+    EXPECT_NE(exported.find("[HKEY_CURRENT_USER\\Software\\Velkora\\Minidriver]\n"
+                            "\"Language\"=dword:00000002\n"
+                            "\"Logfile\"=\"/tmp/md.log\"\n"
+                            "\"Blocksize\"=dword:00000030\n"),
+              std::string::npos)
+        << exported;
+    // An existing file is kept unless /y.
+    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file, "no\\n").exitCode, 6);
+    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file + " /y").exitCode, 0);
+
+    EXPECT_EQ(RunTool("delete HKCU\\\\Software\\\\Velkora /f").exitCode, 0);
+    EXPECT_EQ(RunTool("query HKCU\\\\Software\\\\Velkora").exitCode, 2);
+}
+
+TEST_F(RegTool, ErrorsHaveTheirOwnExitCodes) {
+    EXPECT_EQ(RunTool("").exitCode, 0); // usage
+    EXPECT_NE(RunTool("--help").out.find("Exit codes"), std::string::npos);
+    EXPECT_EQ(RunTool("frobnicate HKCU").exitCode, 1);
+    EXPECT_EQ(RunTool("query HKXX\\\\Software").exitCode, 1);
+    EXPECT_EQ(RunTool("query HKCU /t REG_SZ").exitCode, 1);
+    EXPECT_EQ(RunTool("add HKCU\\\\X /v n /t REG_WORD /d 1").exitCode, 1);
+    EXPECT_EQ(RunTool("add HKCU\\\\X /v n /t REG_DWORD /d 12z").exitCode, 5);
+    EXPECT_EQ(RunTool("add HKCU\\\\X /v n /t REG_BINARY /d 0g").exitCode, 5);
+    EXPECT_EQ(RunTool("query HKLM\\\\SOFTWARE\\\\Nothing").exitCode, 2);
+    EXPECT_EQ(RunTool("delete HKCU\\\\Nothing /f").exitCode, 2);
+
+    WriteFileBytes(m_hives.MachinePath(), "not a hive at all");
+    const ToolResult bad = RunTool("query HKLM\\\\SOFTWARE");
+    EXPECT_EQ(bad.exitCode, 4);
+    EXPECT_NE(bad.out.find(m_hives.MachinePath()), std::string::npos) << bad.out;
+    EXPECT_EQ(ReadFileBytes(m_hives.MachinePath()), "not a hive at all");
+
+    if (geteuid() == 0) {
+        RegResetForTests();
+        std::filesystem::remove(m_hives.MachinePath());
+        EXPECT_EQ(RunTool("add HKLM\\\\SOFTWARE\\\\V /v n /t REG_DWORD /d 1").exitCode, 0);
+        // The same as nobody, who may only read the machine hive.
+        const std::string user =
+            "setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(VELK_REG_TOOL);
+        const std::string command = user + " add 'HKLM\\SOFTWARE\\V' /v n /t REG_DWORD /d 2 /f";
+        const int status = std::system(command.c_str());
+        EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 3);
+        const std::string read = user + " query 'HKLM\\SOFTWARE\\V' >/dev/null";
+        const int readStatus = std::system(read.c_str());
+        EXPECT_EQ(WIFEXITED(readStatus) ? WEXITSTATUS(readStatus) : -1, 0);
+    }
+}
+
+} // namespace
