@@ -251,18 +251,24 @@ void CertContextImpl::SetProperties(CertProperties properties) {
 
 std::optional<StoreBinding> CertContextImpl::Binding() const {
     const std::lock_guard lock(m_mutex);
-    return m_binding;
+    return m_deleted ? std::nullopt : m_binding;
+}
+
+std::optional<uint64_t> CertContextImpl::Sequence() const {
+    const std::lock_guard lock(m_mutex);
+    return m_binding ? std::optional<uint64_t>(m_binding->sequence) : std::nullopt;
 }
 
 void CertContextImpl::Bind(StoreBinding binding, HCERTSTORE store) {
     const std::lock_guard lock(m_mutex);
     m_binding = std::move(binding);
+    m_deleted = false;
     m_context.hCertStore = store;
 }
 
 void CertContextImpl::Unbind() {
     const std::lock_guard lock(m_mutex);
-    m_binding.reset();
+    m_deleted = true;
 }
 
 namespace {

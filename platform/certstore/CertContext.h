@@ -54,7 +54,11 @@ public:
     CertProperties Properties() const;
     void SetProperties(CertProperties properties);
 
+    // Where the certificate is stored; empty once it was deleted.
     std::optional<StoreBinding> Binding() const;
+    // Its place in the store order, kept after a deletion so that a walk
+    // standing on it can go on.
+    std::optional<uint64_t> Sequence() const;
     void Bind(StoreBinding binding, HCERTSTORE store);
     void Unbind();
 
@@ -86,6 +90,7 @@ private:
     mutable std::mutex m_mutex; // guards what follows
     CertProperties m_properties;
     std::optional<StoreBinding> m_binding;
+    bool m_deleted = false;
 };
 
 // The table of live contexts.

@@ -88,14 +88,14 @@ size_t IndexAfter(const CStoreHandle& store, PCCERT_CONTEXT previous) {
     }
     // The previous certificate left the store meanwhile: go on after its place.
     const CertContextImpl* impl = LookupContext(previous);
-    const auto binding = impl ? impl->Binding() : std::nullopt;
-    if (!binding) {
+    const auto sequence = impl ? impl->Sequence() : std::nullopt;
+    if (!sequence) {
         return store.m_entries.size();
     }
     size_t index = 0;
     while (index < store.m_entries.size()) {
-        const auto other = LookupContext(store.m_entries[index])->Binding();
-        if (other && other->sequence > binding->sequence) {
+        const auto other = LookupContext(store.m_entries[index])->Sequence();
+        if (other && *other > *sequence) {
             break;
         }
         ++index;

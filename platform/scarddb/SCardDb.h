@@ -33,6 +33,12 @@ typedef struct _GUID {
 #endif
 typedef const GUID* LPCGUID;
 
+// A PC/SC implementation whose SCardFreeMemory frees only blocks it handed
+// out itself (the in-process library of the unit tests) defines this hook and
+// takes over each block that SCARD_AUTOALLOCATE hands out here; such a block
+// comes from malloc and is released with free. Left undefined with pcsc-lite.
+extern "C" void VelkPcscAdoptAllocation(void* block) __attribute__((weak));
+
 #define SCARD_PROVIDER_PRIMARY 1UL
 #define SCARD_PROVIDER_CSP 2UL
 #define SCARD_PROVIDER_KSP 3UL

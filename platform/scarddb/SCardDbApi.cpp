@@ -41,18 +41,24 @@ const char* ProviderValueName(DWORD providerId) {
 // copy for SCardFreeMemory, otherwise the caller's buffer must be big enough.
 LONG HandOut(const std::string& text, LPSTR buffer, LPDWORD length) {
     const size_t size = text.size();
-    if (!buffer) {
-        *length = static_cast<DWORD>(size);
-        return SCARD_S_SUCCESS;
-    }
     if (*length == SCARD_AUTOALLOCATE) {
+        if (!buffer) {
+            return SCARD_E_INVALID_PARAMETER;
+        }
         // malloc, because SCardFreeMemory releases with free().
         char* copy = static_cast<char*>(std::malloc(size));
         if (!copy) {
             return SCARD_E_NO_MEMORY;
         }
         std::memcpy(copy, text.data(), size);
+        if (VelkPcscAdoptAllocation) {
+            VelkPcscAdoptAllocation(copy);
+        }
         std::memcpy(buffer, &copy, sizeof copy); // buffer is really a char**
+        *length = static_cast<DWORD>(size);
+        return SCARD_S_SUCCESS;
+    }
+    if (!buffer) {
         *length = static_cast<DWORD>(size);
         return SCARD_S_SUCCESS;
     }
