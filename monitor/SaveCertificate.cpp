@@ -1,0 +1,63 @@
+#include "monitor/CardUtils.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kMaxFiles = 1000;
+
+bool Exists(const std::string& path) {
+    struct stat st {};
+    return lstat(path.c_str(), &st) == 0;
+}
+
+// Writes all bytes to a file made new here (never through a link someone
+// left in a shared folder).
+bool WriteNewFile(const std::string& path, const BYTE* data, DWORD length) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    std::size_t written = 0;
+    bool ok = true;
+    while (ok && written < length) {
+        const ssize_t n = write(fd, data + written, length - written);
+        if (n > 0) {
+            written += static_cast<std::size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            ok = false;
+        }
+    }
+    ok = fsync(fd) == 0 && ok;
+    ok = close(fd) == 0 && ok;
+    if (!ok) {
+        unlink(path.c_str());
+    }
+    return ok;
+}
+
+} // namespace
+
+std::string SaveCertificateFile(PCCERT_CONTEXT cert) {
+    if (cert == nullptr || cert->pbCertEncoded == nullptr) {
+        return {};
+    }
+    const std::string folder = GetExportFolder();
+    for (int n = 0; n < kMaxFiles; ++n) {
+        char name[32];
+        std::snprintf(name, sizeof name, "/msign%04d.cer", n);
+        const std::string path = folder + name;
+        // A name is free, or its old file is replaced when it can be deleted.
+        if (Exists(path) && unlink(path.c_str()) != 0) {
+            continue;
+        }
+        return WriteNewFile(path, cert->pbCertEncoded, cert->cbCertEncoded) ? path : std::string();
+    }
+    return {};
+}
