@@ -14,6 +14,9 @@
 
 #include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+
 #include <string>
 
 namespace {
@@ -113,7 +116,17 @@ void CVelkMDCertApp::StopRunningInstance() {
 }
 
 void CVelkMDCertApp::CreateQtApplication() {
+    // Qt gives up with a fatal message when it finds no display: that is a window that cannot
+    // be created, and ends with that exit code instead of an abort.
+    const QtMessageHandler previous = qInstallMessageHandler(
+        [](QtMsgType type, const QMessageLogContext&, const QString& message) {
+            std::fprintf(stderr, "velkora-certmgr: %s\n", message.toLocal8Bit().constData());
+            if (type == QtFatalMsg) {
+                std::_Exit(kExitWindowFailed);
+            }
+        });
     m_qtApp = std::make_unique<QApplication>(m_argc, m_argv);
+    qInstallMessageHandler(previous);
     // The only window is hidden; the program ends when it closes, not when a box closes.
     QApplication::setQuitOnLastWindowClosed(false);
     QApplication::setApplicationName(QStringLiteral("velkora-certmgr"));

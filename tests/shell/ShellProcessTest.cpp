@@ -109,10 +109,12 @@ protected:
         RegResetForTests();
     }
 
-    QProcess& Start(const QStringList& arguments,
-                    const QString& program = QStringLiteral(VELKORA_CERTMGR)) {
+    QProcess&
+    Start(const QStringList& arguments, const QString& program = QStringLiteral(VELKORA_CERTMGR),
+          const QProcessEnvironment& environment = QProcessEnvironment::systemEnvironment()) {
         m_processes.push_back(std::make_unique<QProcess>());
         QProcess& process = *m_processes.back();
+        process.setProcessEnvironment(environment);
         process.setProcessChannelMode(QProcess::ForwardedChannels);
         process.start(program, arguments);
         EXPECT_TRUE(process.waitForStarted(10000));
@@ -351,6 +353,16 @@ TEST_F(ShellProcessTest, DamagedSettingsFileIsReportedAndKept) {
     std::ifstream in(m_userHive);
     const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(kept, garbage);
+}
+
+TEST_F(ShellProcessTest, NoDisplayIsAFailedWindow) {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
+    environment.remove(QStringLiteral("DISPLAY"));
+    environment.remove(QStringLiteral("WAYLAND_DISPLAY"));
+    QProcess& instance = Start({}, QStringLiteral(VELKORA_CERTMGR), environment);
+    EXPECT_EQ(Finish(instance), 4);
+    EXPECT_EQ(Find(Event("ready", Pid(instance))), -1);
 }
 
 } // namespace
