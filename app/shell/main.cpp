@@ -26,7 +26,7 @@ const char kHelp[] =
     "  0  the program ran and ended (Quit, a stop request, or a restart)\n"
     "  2  refused: another instance runs in this session\n"
     "  3  a \"stop\" start, whether or not an instance was running\n"
-    "  4  the main window or its tray icon could not be created\n"
+    "  4  the main window or its tray icon could not be created (also: no display)\n"
     "  5  a settings hive file is damaged or is not a settings file\n"
     "\n"
     "Environment:\n"
