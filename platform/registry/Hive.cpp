@@ -214,6 +214,15 @@ LONG CHive::EnsureOpen(bool forWrite, bool& absent) {
     if (m_bad) {
         return ERROR_BADDB;
     }
+    struct stat st {};
+    const bool exists = stat(m_path.c_str(), &st) == 0;
+    const int statError = exists ? 0 : errno;
+    if (m_db && m_batchDepth == 0 && (!exists || st.st_dev != m_dev || st.st_ino != m_ino)) {
+        // The file was removed or replaced behind our back: follow the path,
+        // as a process starting now would.
+        m_db.reset();
+        ++m_stamp;
+    }
     if (m_db) {
         if (!forWrite || !m_readOnly) {
             return ERROR_SUCCESS;
@@ -223,10 +232,9 @@ LONG CHive::EnsureOpen(bool forWrite, bool& absent) {
         }
         m_db.reset(); // reopened for writing below
     }
-    struct stat st {};
-    if (stat(m_path.c_str(), &st) != 0) {
-        if (errno != ENOENT && errno != ENOTDIR) {
-            return ErrnoToRegistry(errno);
+    if (!exists) {
+        if (statError != ENOENT && statError != ENOTDIR) {
+            return ErrnoToRegistry(statError);
         }
         if (!forWrite) {
             absent = true;
@@ -246,7 +254,12 @@ LONG CHive::EnsureOpen(bool forWrite, bool& absent) {
     if (forWrite && !writable) {
         return ERROR_ACCESS_DENIED;
     }
-    return OpenExisting(writable);
+    const LONG opened = OpenExisting(writable);
+    if (opened == ERROR_SUCCESS) {
+        m_dev = st.st_dev;
+        m_ino = st.st_ino;
+    }
+    return opened;
 }
 
 LONG CHive::Read(const Work& work, bool& absent) {

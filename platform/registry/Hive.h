@@ -57,5 +57,8 @@ private:
     bool m_batchFailed = false;
     bool m_present = false;
     int64_t m_dataVersion = -1;
+    // The file the connection was opened on, to notice a replaced file.
+    uint64_t m_dev = 0;
+    uint64_t m_ino = 0;
     uint64_t m_stamp = 0;
 };

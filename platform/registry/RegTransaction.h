@@ -16,6 +16,8 @@
 // the hive wait. Create, commit and destroy it on the same thread. A call
 // that fails inside takes back its own changes only; the batch still commits
 // the others unless the failure was the file's (then Commit fails).
+// Open at most one per thread at a time: two threads each holding one hive
+// and waiting for the other's would wait for ever.
 class RegTransaction {
 public:
     explicit RegTransaction(HKEY anyKeyOfTheHive);

@@ -259,6 +259,22 @@ TEST_F(RegistryFiles, ChangeStampMovesOnlyWithChanges) {
     ASSERT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_SUCCESS);
     EXPECT_EQ(value, 2u);
 
+    // A file put in its place (as a restore from a backup would) is followed.
+    const std::string copy = m_hives.Dir() + "/restored.hive";
+    std::filesystem::copy_file(m_hives.UserPath(), copy);
+    RunSql(copy, "UPDATE vals SET data = x'03000000'");
+    std::filesystem::rename(copy, m_hives.UserPath());
+    uint64_t afterRestore = 0;
+    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &afterRestore), ERROR_SUCCESS);
+    EXPECT_NE(afterRestore, afterOther);
+    ASSERT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_SUCCESS);
+    EXPECT_EQ(value, 3u);
+    // And a removed file reads as empty again.
+    std::filesystem::remove(m_hives.UserPath());
+    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
+    EXPECT_NE(again, afterRestore);
+    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_FILE_NOT_FOUND);
+
     // Each root has its own.
     uint64_t machine = 0;
     EXPECT_EQ(RegQueryChangeStamp(HKEY_LOCAL_MACHINE, &machine), ERROR_SUCCESS);
