@@ -29,6 +29,19 @@ CardProfile Tcos30() {
     p.nullPin = Bytes(6, 0x00);
     p.keyBits = 2048;
     p.pins = SignatureCardPins();
+    p.certificates = CardCertificates::Holder;
+    p.holderName = "Erika Mustermann";
+    p.holderEmail = "erika.mustermann@example.org";
+    return p;
+}
+
+// A T-COS 3.0 card that still waits for the trust center's certificates, so
+// that only its own card certificate shows until it is personalized.
+CardProfile Tcos30Blank() {
+    CardProfile p = Tcos30();
+    p.name = "tcos30-blank";
+    p.description = "T-COS 3.0 signature card awaiting its trust-center certificates";
+    p.certificates = CardCertificates::CardOnly;
     return p;
 }
 
@@ -92,6 +105,7 @@ std::vector<CardProfile> AllProfiles() {
     std::vector<CardProfile> all;
     all.push_back(Tcos30());
     all.push_back(Tcos30V2());
+    all.push_back(Tcos30Blank());
     all.push_back(Tcos20());
     all.push_back(Micardo());
     all.push_back(CardOs(

@@ -36,6 +36,13 @@ struct PinSpec {
     std::string initialValue; // for PinState::Set
 };
 
+// Which certificates the demo trust center puts on a fresh card.
+enum class CardCertificates : uint8_t {
+    None,     // the card leaves the factory without certificates
+    Holder,   // signature, authentication, encryption and card certificates, CA certificates
+    CardOnly, // awaiting the holder's certificates: the card certificate and CA certificates
+};
+
 struct CardProfile {
     std::string name;
     std::string description;
@@ -56,6 +63,9 @@ struct CardProfile {
     uint8_t maxTries = 3;
     int keyBits = 0; // RSA keys of the key files; 0: none
     std::vector<PinSpec> pins;
+    CardCertificates certificates = CardCertificates::None;
+    std::string holderName; // commonName of the holder's certificates
+    std::string holderEmail;
 };
 
 // The values that Set PINs of a fresh card hold.

@@ -2,7 +2,9 @@
 
 #include "vcard/CardImage.h"
 #include "vcard/CardKeys.h"
+#include "vcard/CertIssuance.h"
 #include "vcard/FreshCard.h"
+#include "vcard/TrustCenter.h"
 
 #include <sys/stat.h>
 
@@ -179,6 +181,13 @@ std::unique_ptr<VirtualCard> OpenCard(const CardProfile& profile, const std::str
     auto fresh = BuildFreshCard(profile);
     if (!fresh) {
         return nullptr;
+    }
+    // The demo trust center issues the card's certificates as it leaves the factory.
+    if (profile.certificates != CardCertificates::None && profile.keyBits > 0) {
+        const auto tc = TrustCenterFor(imagePath);
+        if (!tc || !IssueCardCertificates(profile, *fresh, *tc)) {
+            return nullptr;
+        }
     }
     auto card = std::make_unique<VirtualCard>(profile, std::move(*fresh), imagePath);
     if (!imagePath.empty() && !card->Save()) {

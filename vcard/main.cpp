@@ -24,17 +24,20 @@ void PrintUsage(FILE* to) {
                      "  --profile NAME  card type, one of:\n");
     for (const std::string& name : vcard::ProfileNames()) {
         const auto p = vcard::FindProfile(name);
-        std::fprintf(to, "                    %-9s %s\n", name.c_str(),
+        std::fprintf(to, "                    %-12s %s\n", name.c_str(),
                      p ? p->description.c_str() : "");
     }
-    std::fprintf(to,
-                 "  --image FILE    the card's state (files, PINs, keys); created if missing.\n"
-                 "                  Without it the card lives in memory only.\n"
-                 "  --port N        vpcd slot port (default %u, the first slot)\n"
-                 "  --host H        where pcscd runs (default 127.0.0.1)\n"
-                 "  --wait SECONDS  how long to retry while vpcd is not up (default 10)\n"
-                 "Removed from the reader on exit, SIGTERM or SIGINT.\n",
-                 static_cast<unsigned>(vcard::vpcd::kFirstPort));
+    std::fprintf(
+        to,
+        "  --image FILE    the card's state (files, PINs, keys); created if missing.\n"
+        "                  Without it the card lives in memory only.\n"
+        "  --port N        vpcd slot port (default %u, the first slot)\n"
+        "  --host H        where pcscd runs (default 127.0.0.1)\n"
+        "  --wait SECONDS  how long to retry while vpcd is not up (default 10)\n"
+        "Removed from the reader on exit, SIGTERM or SIGINT.\n"
+        "A new card's certificates come from the demo trust center kept in\n"
+        "velkora-demo-tc.pem beside the image (or the file $VELKORA_TRUST_CENTER names).\n",
+        static_cast<unsigned>(vcard::vpcd::kFirstPort));
 }
 
 struct Options {

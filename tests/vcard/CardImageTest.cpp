@@ -114,7 +114,7 @@ TEST(CardImage, AnotherProfileOrAnUnreadableImageGivesAFreshCard) {
 
 TEST(CardImage, EveryProfileOpensWithItsAtrAndProtocol) {
     const auto names = vcard::ProfileNames();
-    ASSERT_EQ(names.size(), 6u);
+    ASSERT_EQ(names.size(), 7u);
     for (const std::string& name : names) {
         Card card = Fresh(name);
         EXPECT_EQ(card->Atr(), vcard::FindProfile(name)->atr) << name;
