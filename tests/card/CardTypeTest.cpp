@@ -53,16 +53,3 @@ TEST(CardType, Tcos20IgnoresBytes11And18Only) {
     atr[12] ^= 0xFF;
     EXPECT_EQ(scard::CardTypeFromAtr(atr), scard::kUnknownCard);
 }
-
-TEST(CardType, FamiliesOfTheTypes) {
-    for (uint32_t type : {scard::kTcos20, scard::kTcos30, scard::kTcos30V2}) {
-        EXPECT_TRUE(scard::IsTcosFamily(type));
-        EXPECT_FALSE(scard::IsCardOsFamily(type));
-    }
-    EXPECT_TRUE(scard::IsCardOsFamily(scard::kCardOs4));
-    EXPECT_TRUE(scard::IsCardOsFamily(scard::kCardOs8));
-    EXPECT_FALSE(scard::IsTcosFamily(scard::kMicardo));
-    for (uint32_t unused : {0u, 5u, 6u, 7u, 10u}) {
-        EXPECT_FALSE(scard::IsKnownCard(unused)) << unused;
-    }
-}

@@ -32,14 +32,6 @@ protected:
 
 } // namespace
 
-TEST_F(PcscSim, TypesHaveThePcscLiteSizes) {
-    EXPECT_EQ(sizeof(DWORD), sizeof(unsigned long));
-    EXPECT_EQ(sizeof(SCARD_READERSTATE::rgbAtr), static_cast<std::size_t>(MAX_ATR_SIZE));
-    EXPECT_EQ(g_rgSCardT0Pci.dwProtocol, static_cast<unsigned long>(SCARD_PROTOCOL_T0));
-    EXPECT_EQ(g_rgSCardT1Pci.dwProtocol, static_cast<unsigned long>(SCARD_PROTOCOL_T1));
-    EXPECT_EQ(g_rgSCardT1Pci.cbPciLength, sizeof(SCARD_IO_REQUEST));
-}
-
 TEST_F(PcscSim, ListReadersInEveryBufferMode) {
     DWORD length = 0;
     EXPECT_EQ(SCardListReaders(m_context, nullptr, nullptr, &length), SCARD_E_NO_READERS_AVAILABLE);

@@ -317,24 +317,3 @@ TEST_F(CardTest, MakerKeyCheckComparesRecordFive) {
     EXPECT_FALSE(c.HasMakerKey());
     EXPECT_EQ(Sent(), Apdus{Hex("00 A4 00 00 00")});
 }
-
-TEST(PinOutcome, ThePinCommandsReadTheSameWordsDifferently) {
-    using scard::PinCommand;
-    using scard::PinOutcomeOf;
-    // 69 83: method blocked for Verify, state and key; a blocked PIN for change/unblock.
-    EXPECT_EQ(PinOutcomeOf(PinCommand::Verify, true, 0x69, 0x83).result, 6);
-    EXPECT_EQ(PinOutcomeOf(PinCommand::Status, true, 0x69, 0x83).result, 6);
-    EXPECT_EQ(PinOutcomeOf(PinCommand::MakerKey, true, 0x69, 0x83).result, 6);
-    EXPECT_EQ(PinOutcomeOf(PinCommand::ChangeOrUnblock, true, 0x69, 0x83).result, 5);
-    // 69 82 means something only to the key installation.
-    EXPECT_EQ(PinOutcomeOf(PinCommand::MakerKey, true, 0x69, 0x82).result, 8);
-    EXPECT_EQ(PinOutcomeOf(PinCommand::Verify, true, 0x69, 0x82).result, 255);
-    // A failed exchange is a failure even for the state query...
-    EXPECT_EQ(PinOutcomeOf(PinCommand::Status, false, 0x90, 0x00).result, 255);
-    // ...while a word it does not know reads 0.
-    EXPECT_EQ(PinOutcomeOf(PinCommand::Status, true, 0x6A, 0x88).result, 0);
-    // Only the SW1 63 family with C in the high nibble gives tries.
-    EXPECT_FALSE(PinOutcomeOf(PinCommand::Verify, true, 0x63, 0x02).triesLeft);
-    EXPECT_EQ(PinOutcomeOf(PinCommand::Verify, true, 0x63, 0xCF).triesLeft, 15);
-    EXPECT_EQ(PinOutcomeOf(PinCommand::Status, true, 0x63, 0xCF).result, 15);
-}
