@@ -1,6 +1,8 @@
 #include "tests/certstore/TestCerts.h"
 
+#include <openssl/ec.h>
 #include <openssl/objects.h>
+#include <openssl/rsa.h>
 #include <openssl/sha.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
@@ -53,11 +55,25 @@ void AddV3Extension(X509* x, X509* issuer, int nid, const char* value) {
 } // namespace
 
 KeyPtr NewEcKey() {
-    return Wrap(EVP_EC_gen("P-256"));
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+        EVP_PKEY_CTX_new_from_name(nullptr, "EC", nullptr), EVP_PKEY_CTX_free);
+    EVP_PKEY* key = nullptr;
+    if (ctx && EVP_PKEY_keygen_init(ctx.get()) > 0 &&
+        EVP_PKEY_CTX_set_group_name(ctx.get(), "P-256") > 0) {
+        EVP_PKEY_generate(ctx.get(), &key);
+    }
+    return Wrap(key);
 }
 
 KeyPtr NewRsaKey(int bits) {
-    return Wrap(EVP_RSA_gen(static_cast<unsigned>(bits)));
+    std::unique_ptr<EVP_PKEY_CTX, decltype(&EVP_PKEY_CTX_free)> ctx(
+        EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr), EVP_PKEY_CTX_free);
+    EVP_PKEY* key = nullptr;
+    if (ctx && EVP_PKEY_keygen_init(ctx.get()) > 0 &&
+        EVP_PKEY_CTX_set_rsa_keygen_bits(ctx.get(), bits) > 0) {
+        EVP_PKEY_generate(ctx.get(), &key);
+    }
+    return Wrap(key);
 }
 
 TestCert MakeCert(const CertSpec& spec) {
