@@ -1,0 +1,33 @@
+// velkora-md-install: registers the minidriver's provider and card types in
+// the machine hive (VELKORA_MACHINE_HIVE chooses another hive file).
+
+#include "minidriver/install/MdInstall.h"
+
+#include <cstdio>
+#include <string>
+
+int main(int argc, char** argv) {
+    const std::string first = argc > 1 ? argv[1] : "";
+    if (argc == 2 && first == "--uninstall") {
+        const long error = velkmd::UninstallMinidriver();
+        if (error != 0) {
+            std::fprintf(stderr, "velkora-md-install: uninstall failed (0x%lX)\n", error);
+            return 1;
+        }
+        return 0;
+    }
+    if (argc != 2 || first.empty() || first[0] == '-') {
+        std::fprintf(stderr,
+                     "usage: velkora-md-install MODULE_DIRECTORY\n"
+                     "       velkora-md-install --uninstall\n"
+                     "Registers \"%s\" with MODULE_DIRECTORY/%s and the card types.\n",
+                     velkmd::kProviderName, velkmd::kCspModuleFile);
+        return 2;
+    }
+    const long error = velkmd::InstallMinidriver(first);
+    if (error != 0) {
+        std::fprintf(stderr, "velkora-md-install: registration failed (0x%lX)\n", error);
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,3 @@
+#include "minidriver/md/ModuleVersion.h"
+
+VELK_DEFINE_MODULE_VERSION();

@@ -1,0 +1,279 @@
+// The provider loaded by name over the in-process PC/SC stand-in with the
+// virtual card: its containers, their names, and the certificates read from
+// the card's certificate files.
+
+#include "pcscsim/SimControl.h"
+#include "platform/crypto/WinCrypt.h"
+#include "tests/minidriver/MdTestEnv.h"
+#include "vcard/VirtualCard.h"
+
+#include <gtest/gtest.h>
+#include <openssl/objects.h>
+#include <openssl/x509.h>
+#include <openssl/x509v3.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const std::string kReaderA = "Sim Reader A 00 00";
+const std::string kReaderB = "Sim Reader B 01 00";
+
+struct X509Free {
+    void operator()(X509* cert) const { X509_free(cert); }
+};
+using Cert = std::unique_ptr<X509, X509Free>;
+
+Cert Parse(const Bytes& der) {
+    const unsigned char* p = der.data();
+    return Cert(d2i_X509(nullptr, &p, static_cast<long>(der.size())));
+}
+
+std::string Field(X509* cert, int nid) {
+    char text[256] = {};
+    return X509_NAME_get_text_by_NID(X509_get_subject_name(cert), nid, text, sizeof text) > 0 ? text
+                                                                                              : "";
+}
+
+bool HasQcStatements(X509* cert) {
+    std::unique_ptr<ASN1_OBJECT, decltype(&ASN1_OBJECT_free)> oid(
+        OBJ_txt2obj("1.3.6.1.5.5.7.1.3", 1), &ASN1_OBJECT_free);
+    return X509_get_ext_by_OBJ(cert, oid.get(), -1) >= 0;
+}
+
+// "3f00" + DF + key file, from the name's positions 9-12 and 14-17.
+std::string KeyFileOf(const std::string& name) {
+    return "3f00" + name.substr(9, 4) + name.substr(14, 4);
+}
+
+class CspCardTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(m_provider.Result(), 0);
+        pcscsim::ResetAll();
+    }
+    void TearDown() override {
+        EXPECT_EQ(pcscsim::OpenContexts(), 0u);
+        EXPECT_EQ(pcscsim::OpenCardHandles(), 0u);
+        EXPECT_EQ(pcscsim::OutstandingAllocations(), 0u);
+        pcscsim::ResetAll();
+    }
+
+    std::shared_ptr<vcard::VirtualCard> Insert(const std::string& reader,
+                                               const std::string& profile) {
+        std::shared_ptr<vcard::VirtualCard> card = vcard::OpenCard(profile, "");
+        EXPECT_TRUE(card);
+        EXPECT_TRUE(pcscsim::InsertCard(reader, card));
+        return card;
+    }
+
+    mdtest::TempDir m_dir;
+    mdtest::RegisteredProvider m_provider{m_dir};
+};
+
+TEST_F(CspCardTest, ContainersOfATcos30CardCarryItsCertificates) {
+    pcscsim::AddReader(kReaderA);
+    const auto card = Insert(kReaderA, "tcos30");
+    unsigned long end = 0;
+    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    EXPECT_EQ(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
+    ASSERT_EQ(names.size(), 6u); // signature, authentication, encryption, card, two CAs
+
+    int users = 0;
+    int authorities = 0;
+    std::vector<Bytes> caCerts;
+    Bytes signatureCert;
+    for (const std::string& name : names) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(name.size(), 36u);
+        EXPECT_EQ(name.substr(23), "-0800200c9a66");
+        EXPECT_EQ(mdtest::ReaderIndexFromContainer(name, 1), 0);
+        EXPECT_EQ(mdtest::ReaderNameIndexFromContainer(name, 1), 0u);
+        const Bytes der = mdtest::ContainerCertificate(kReaderA, name);
+        ASSERT_FALSE(der.empty());
+        const Cert cert = Parse(der);
+        ASSERT_TRUE(cert) << "OpenSSL cannot read the certificate";
+        if (name[4] == '1') {
+            ++authorities;
+            EXPECT_EQ(name[6], '0');
+            EXPECT_EQ(X509_check_ca(cert.get()), 1);
+            caCerts.push_back(der);
+            continue;
+        }
+        ++users;
+        EXPECT_EQ(X509_check_ca(cert.get()), 0);
+        // The certificate belongs to the card's own key of that key file.
+        const auto modulus = card->ReadRecord(KeyFileOf(name), 1);
+        ASSERT_TRUE(modulus.has_value());
+        EXPECT_EQ(mdtest::CertificateModulus(der), *modulus);
+        if (name.substr(0, 4) == "c500") {
+            EXPECT_EQ(name[6], '2') << "the card certificate leads to the personalization";
+            EXPECT_EQ(Field(cert.get(), NID_commonName), "Card Authentication");
+        } else {
+            EXPECT_EQ(name[6], '7');
+            EXPECT_EQ(Field(cert.get(), NID_commonName), "Erika Mustermann");
+            EXPECT_EQ(Field(cert.get(), NID_pkcs9_emailAddress), "erika.mustermann@example.org");
+        }
+        const bool signature = KeyFileOf(name) == "3f00df014531";
+        EXPECT_EQ(HasQcStatements(cert.get()), signature);
+        EXPECT_EQ(name[7], signature ? '3' : '1'); // SigG PIN1, else Card PIN1
+        if (signature) {
+            signatureCert = der;
+        }
+    }
+    EXPECT_EQ(users, 4);
+    EXPECT_EQ(authorities, 2);
+
+    // The CA certificates on the card make the chain: root, issuing CA, card certificates.
+    ASSERT_EQ(caCerts.size(), 2u);
+    const Cert issuing = Parse(caCerts[0]);
+    const Cert root = Parse(caCerts[1]);
+    const Cert signature = Parse(signatureCert);
+    ASSERT_TRUE(issuing && root && signature);
+    EXPECT_EQ(X509_check_issued(root.get(), root.get()), X509_V_OK);
+    EXPECT_EQ(X509_check_issued(root.get(), issuing.get()), X509_V_OK);
+    EXPECT_EQ(X509_verify(issuing.get(), X509_get0_pubkey(root.get())), 1);
+    EXPECT_EQ(X509_verify(signature.get(), X509_get0_pubkey(issuing.get())), 1);
+}
+
+TEST_F(CspCardTest, ReaderIndexRoundTripsWithTwoReaders) {
+    pcscsim::AddReader(kReaderA);
+    pcscsim::AddReader(kReaderB);
+    Insert(kReaderA, "tcos30");
+    Insert(kReaderB, "tcos30-blank");
+    unsigned long end = 0;
+    const auto first = mdtest::EnumerateContainers(kReaderA, end);
+    const auto second = mdtest::EnumerateContainers(kReaderB, end);
+    ASSERT_EQ(first.size(), 6u);
+    ASSERT_FALSE(second.empty());
+    for (const auto& name : first) {
+        EXPECT_EQ(mdtest::ReaderIndexFromContainer("\\\\.\\" + kReaderA + "\\" + name, 2), 0);
+        EXPECT_EQ(mdtest::ReaderNameIndexFromContainer(name, 2), 0u);
+    }
+    for (const auto& name : second) {
+        EXPECT_EQ(mdtest::ReaderIndexFromContainer(name, 2), 1);
+        EXPECT_EQ(mdtest::ReaderNameIndexFromContainer(name, 2), 1u);
+    }
+    // The same card position keeps its name apart from the other reader's.
+    EXPECT_NE(first.back(), second.back());
+}
+
+TEST_F(CspCardTest, BlankCardShowsOnlyItsCardCertificateForThePersonalization) {
+    pcscsim::AddReader(kReaderA);
+    Insert(kReaderA, "tcos30-blank");
+    unsigned long end = 0;
+    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    std::vector<std::string> users;
+    for (const auto& name : names) {
+        if (name[4] == '0') {
+            users.push_back(name);
+        }
+    }
+    ASSERT_EQ(users.size(), 1u);
+    EXPECT_EQ(users[0][6], '2');
+    EXPECT_EQ(names.size(), 3u); // and the two CA certificates
+    const Cert cert = Parse(mdtest::ContainerCertificate(kReaderA, users[0]));
+    ASSERT_TRUE(cert);
+    EXPECT_EQ(Field(cert.get(), NID_commonName), "Card Authentication");
+    EXPECT_FALSE(Field(cert.get(), NID_serialNumber).empty());
+}
+
+TEST_F(CspCardTest, CardsWithoutCertificatesOfferNoContainer) {
+    pcscsim::AddReader(kReaderA);
+    pcscsim::AddReader(kReaderB);
+    Insert(kReaderA, "tcos20");
+    Insert(kReaderB, "cardos4");
+    for (const std::string& reader : {kReaderA, kReaderB}) {
+        unsigned long end = 0;
+        EXPECT_TRUE(mdtest::EnumerateContainers(reader, end).empty());
+        EXPECT_EQ(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
+    }
+}
+
+TEST_F(CspCardTest, ErasedCertificateFileRemovesItsContainer) {
+    pcscsim::AddReader(kReaderA);
+    const auto card = Insert(kReaderA, "tcos30");
+    unsigned long end = 0;
+    const auto before = mdtest::EnumerateContainers(kReaderA, end);
+    ASSERT_TRUE(card->WriteFile("3f00df02c200", Bytes(2048, 0xFF)));
+    ASSERT_TRUE(card->WriteFile("3f00df01c000", Bytes(4096, 0x00)));
+    const auto after = mdtest::EnumerateContainers(kReaderA, end);
+    EXPECT_EQ(after.size(), before.size() - 2);
+    for (const auto& name : before) {
+        const bool erased = name.substr(0, 4) == "c200" ||
+                            (name.substr(0, 4) == "c000" && name.substr(9, 4) == "df01");
+        if (erased) {
+            HCRYPTPROV prov = 0;
+            const std::string path = "\\\\.\\" + kReaderA + "\\" + name;
+            EXPECT_FALSE(CryptAcquireContextA(&prov, path.c_str(), mdtest::kProvider, PROV_RSA_FULL,
+                                              CRYPT_VERIFYCONTEXT));
+            EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
+        }
+    }
+}
+
+TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
+    pcscsim::AddReader(kReaderA);
+    pcscsim::AddReader(kReaderB);
+    Insert(kReaderA, "tcos30");
+    unsigned long end = 0;
+    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    ASSERT_FALSE(names.empty());
+    const std::string path = "\\\\.\\" + kReaderA + "\\" + names[0];
+    HCRYPTPROV prov = 0;
+
+    // An unknown name, a name of the right length that no slot has, an empty reader.
+    for (const std::string& bad :
+         {"\\\\.\\" + kReaderA + "\\nothing",
+          "\\\\.\\" + kReaderA + "\\ffff0473-df02-4571-0002" + "-0800200c9a66"}) {
+        EXPECT_FALSE(CryptAcquireContextA(&prov, bad.c_str(), mdtest::kProvider, PROV_RSA_FULL,
+                                          CRYPT_VERIFYCONTEXT));
+        EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET) << bad;
+    }
+    const std::string empty = "\\\\.\\" + kReaderB + "\\";
+    EXPECT_FALSE(CryptAcquireContextA(&prov, empty.c_str(), mdtest::kProvider, PROV_RSA_FULL,
+                                      CRYPT_VERIFYCONTEXT));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_E_NO_SMARTCARD));
+
+    // Card containers are neither made nor deleted through the provider.
+    EXPECT_FALSE(CryptAcquireContextA(&prov, path.c_str(), mdtest::kProvider, PROV_RSA_FULL,
+                                      CRYPT_DELETEKEYSET));
+    EXPECT_EQ(GetLastError(), NTE_PERM);
+
+    ASSERT_TRUE(CryptAcquireContextA(&prov, path.c_str(), mdtest::kProvider, PROV_RSA_FULL,
+                                     CRYPT_VERIFYCONTEXT));
+    char container[64] = {};
+    DWORD length = sizeof container;
+    ASSERT_TRUE(
+        CryptGetProvParam(prov, PP_CONTAINER, reinterpret_cast<BYTE*>(container), &length, 0));
+    EXPECT_EQ(std::string(container), names[0]);
+    HCRYPTKEY key = 0;
+    EXPECT_FALSE(CryptGetUserKey(prov, AT_SIGNATURE, &key));
+    EXPECT_EQ(GetLastError(), NTE_NO_KEY);
+    ASSERT_TRUE(CryptGetUserKey(prov, AT_KEYEXCHANGE, &key));
+    // Too small a buffer tells the size; decryption is not offered yet.
+    BYTE small[8] = {};
+    length = sizeof small;
+    EXPECT_FALSE(CryptGetKeyParam(key, KP_CERTIFICATE, small, &length, 0));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_GT(length, 500u);
+    BYTE block[256] = {};
+    length = sizeof block;
+    EXPECT_FALSE(CryptDecrypt(key, 0, TRUE, 0, block, &length));
+    CryptDestroyKey(key);
+    // Only PIN parameters are taken.
+    EXPECT_FALSE(CryptSetProvParam(prov, PP_NAME, reinterpret_cast<const BYTE*>("x"), 0));
+    CryptReleaseContext(prov, 0);
+
+    // The card gone: the next listing says so.
+    pcscsim::RemoveCard(kReaderA);
+    end = 0;
+    EXPECT_TRUE(mdtest::EnumerateContainers(kReaderA, end).empty());
+    EXPECT_NE(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
+}
+
+} // namespace

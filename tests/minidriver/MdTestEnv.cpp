@@ -1,0 +1,295 @@
+#include "tests/minidriver/MdTestEnv.h"
+
+#include "minidriver/install/MdInstall.h"
+#include "platform/crypto/WinCrypt.h"
+#include "platform/registry/Registry.h"
+
+#include <dbus/dbus.h>
+#include <openssl/bn.h>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <memory>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace mdtest {
+
+namespace {
+
+std::vector<std::string> Lines(const std::string& path) {
+    std::vector<std::string> lines;
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        lines.push_back(line);
+    }
+    return lines;
+}
+
+DBusConnection* Bus(void* connection) {
+    return static_cast<DBusConnection*>(connection);
+}
+
+} // namespace
+
+TempDir::TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "velk-md-XXXXXX").string();
+    m_path = mkdtemp(pattern.data()) ? pattern : std::string();
+}
+
+TempDir::~TempDir() {
+    std::error_code ignored;
+    if (!m_path.empty()) {
+        std::filesystem::remove_all(m_path, ignored);
+    }
+}
+
+RegisteredProvider::RegisteredProvider(const TempDir& dir) {
+    setenv("VELKORA_MACHINE_HIVE", dir.File("machine.hive").c_str(), 1);
+    setenv("VELKORA_USER_HIVE", dir.File("user.hive").c_str(), 1);
+    RegResetForTests();
+    m_result = velkmd::InstallMinidriver(VELK_MD_MODULE_DIR);
+}
+
+RegisteredProvider::~RegisteredProvider() {
+    RegResetForTests();
+    unsetenv("VELKORA_MACHINE_HIVE");
+    unsetenv("VELKORA_USER_HIVE");
+}
+
+ScriptedPinEntry::ScriptedPinEntry(const TempDir& dir) : m_dir(dir.Path()) {
+    const std::string script = dir.File("pinentry");
+    std::ofstream(script) << R"(#!/bin/sh
+# A PIN entry program that answers from the file "answers" beside it.
+dir=$(dirname "$0")
+echo start >> "$dir/starts"
+echo "OK Pleased to meet you"
+while IFS= read -r line; do
+    case "$line" in
+    GETPIN)
+        answer=$(head -n 1 "$dir/answers")
+        sed -i 1d "$dir/answers"
+        if [ "$answer" = CANCEL ]; then
+            echo "ERR 83886179 Operation cancelled <Pinentry>"
+        else
+            [ -n "$answer" ] && echo "D $answer"
+            echo OK
+        fi ;;
+    SETDESC*)
+        echo "${line#SETDESC }" >> "$dir/descriptions"
+        echo OK ;;
+    BYE)
+        echo "OK closing connection"
+        exit 0 ;;
+    *)
+        echo OK ;;
+    esac
+done
+)";
+    chmod(script.c_str(), 0755);
+    std::ofstream(dir.File("answers")).close();
+    setenv("VELKORA_PINENTRY", script.c_str(), 1);
+}
+
+ScriptedPinEntry::~ScriptedPinEntry() {
+    unsetenv("VELKORA_PINENTRY");
+}
+
+void ScriptedPinEntry::Queue(const std::vector<std::string>& answers) const {
+    std::ofstream out(m_dir + "/answers", std::ios::app);
+    for (const std::string& a : answers) {
+        out << a << '\n';
+    }
+}
+
+int ScriptedPinEntry::Starts() const {
+    return static_cast<int>(Lines(m_dir + "/starts").size());
+}
+
+std::vector<std::string> ScriptedPinEntry::Descriptions() const {
+    return Lines(m_dir + "/descriptions");
+}
+
+std::size_t ScriptedPinEntry::Unanswered() const {
+    return Lines(m_dir + "/answers").size();
+}
+
+RecordingBus::RecordingBus() {
+    if (const char* previous = std::getenv("DBUS_SESSION_BUS_ADDRESS")) {
+        m_hadPrevious = true;
+        m_previous = previous;
+    }
+    int out[2] = {-1, -1};
+    if (pipe(out) != 0) {
+        return;
+    }
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], STDOUT_FILENO);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    char a0[] = "dbus-daemon", a1[] = "--session", a2[] = "--nofork", a3[] = "--print-address=1";
+    char* argv[] = {a0, a1, a2, a3, nullptr};
+    const int spawned = posix_spawnp(&m_daemon, "dbus-daemon", &actions, nullptr, argv, environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (spawned != 0) {
+        m_daemon = -1;
+        close(out[0]);
+        return;
+    }
+    std::string address;
+    char c = 0;
+    while (read(out[0], &c, 1) == 1 && c != '\n') {
+        address += c;
+    }
+    close(out[0]);
+    if (address.empty()) {
+        return;
+    }
+    setenv("DBUS_SESSION_BUS_ADDRESS", address.c_str(), 1);
+    DBusError error;
+    dbus_error_init(&error);
+    DBusConnection* connection = dbus_connection_open_private(address.c_str(), &error);
+    if (connection == nullptr || !dbus_bus_register(connection, &error)) {
+        if (connection != nullptr) {
+            dbus_connection_close(connection);
+            dbus_connection_unref(connection);
+        }
+        dbus_error_free(&error);
+        return;
+    }
+    dbus_bus_add_match(connection,
+                       "type='signal',interface='org.velkora.CertMgr',member='UWM_MD_MESSAGE'",
+                       &error);
+    if (dbus_error_is_set(&error)) {
+        dbus_error_free(&error);
+        dbus_connection_close(connection);
+        dbus_connection_unref(connection);
+        return;
+    }
+    m_connection = connection;
+}
+
+RecordingBus::~RecordingBus() {
+    if (m_connection != nullptr) {
+        dbus_connection_close(Bus(m_connection));
+        dbus_connection_unref(Bus(m_connection));
+    }
+    if (m_daemon > 0) {
+        kill(m_daemon, SIGTERM);
+        int status = 0;
+        waitpid(m_daemon, &status, 0);
+    }
+    if (m_hadPrevious) {
+        setenv("DBUS_SESSION_BUS_ADDRESS", m_previous.c_str(), 1);
+    } else {
+        unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    }
+}
+
+std::vector<std::pair<uint32_t, int64_t>> RecordingBus::Received(std::size_t count) {
+    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (m_connection != nullptr && m_received.size() < count &&
+           std::chrono::steady_clock::now() < limit) {
+        dbus_connection_read_write(Bus(m_connection), 100);
+        while (DBusMessage* message = dbus_connection_pop_message(Bus(m_connection))) {
+            dbus_uint32_t w = 0;
+            dbus_int64_t l = 0;
+            if (dbus_message_is_signal(message, "org.velkora.CertMgr", "UWM_MD_MESSAGE") &&
+                dbus_message_get_args(message, nullptr, DBUS_TYPE_UINT32, &w, DBUS_TYPE_INT64, &l,
+                                      DBUS_TYPE_INVALID)) {
+                m_received.emplace_back(w, l);
+            }
+            dbus_message_unref(message);
+        }
+    }
+    return m_received;
+}
+
+std::vector<std::string> EnumerateContainers(const std::string& reader, unsigned long& error) {
+    std::vector<std::string> names;
+    HCRYPTPROV prov = 0;
+    const std::string prefix = "\\\\.\\" + reader + "\\";
+    if (!CryptAcquireContextA(&prov, prefix.c_str(), kProvider, PROV_RSA_FULL,
+                              CRYPT_VERIFYCONTEXT)) {
+        error = GetLastError();
+        return names;
+    }
+    DWORD flags = CRYPT_FIRST;
+    for (;;) {
+        BYTE name[256] = {};
+        DWORD length = sizeof name;
+        if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, name, &length, flags)) {
+            error = GetLastError();
+            break;
+        }
+        names.emplace_back(reinterpret_cast<const char*>(name));
+        flags = CRYPT_NEXT;
+    }
+    CryptReleaseContext(prov, 0);
+    return names;
+}
+
+std::vector<uint8_t> ContainerCertificate(const std::string& reader, const std::string& name) {
+    std::vector<uint8_t> der;
+    HCRYPTPROV prov = 0;
+    const std::string path = "\\\\.\\" + reader + "\\" + name;
+    if (!CryptAcquireContextA(&prov, path.c_str(), kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+        return der;
+    }
+    HCRYPTKEY key = 0;
+    if (CryptGetUserKey(prov, AT_KEYEXCHANGE, &key)) {
+        DWORD length = 0;
+        if (CryptGetKeyParam(key, KP_CERTIFICATE, nullptr, &length, 0) && length > 0) {
+            der.resize(length);
+            if (!CryptGetKeyParam(key, KP_CERTIFICATE, der.data(), &length, 0)) {
+                der.clear();
+            } else {
+                der.resize(length);
+            }
+        }
+        CryptDestroyKey(key);
+    }
+    CryptReleaseContext(prov, 0);
+    return der;
+}
+
+int ReaderIndexFromContainer(const std::string& name, int readerCount) {
+    const std::string tail = name.substr(name.size() - 36);
+    const int c = tail[5];
+    return c == '0' ? 0 : c - '0' - 2 * readerCount;
+}
+
+unsigned ReaderNameIndexFromContainer(const std::string& name, unsigned readerCount) {
+    const std::string tail = name.substr(name.size() - 36);
+    return static_cast<unsigned>(tail[5] - '0') - 2 * readerCount;
+}
+
+std::vector<uint8_t> CertificateModulus(const std::vector<uint8_t>& der) {
+    const unsigned char* p = der.data();
+    std::unique_ptr<X509, decltype(&X509_free)> cert(
+        d2i_X509(nullptr, &p, static_cast<long>(der.size())), &X509_free);
+    if (!cert) {
+        return {};
+    }
+    EVP_PKEY* key = X509_get0_pubkey(cert.get());
+    BIGNUM* n = nullptr;
+    if (key == nullptr || EVP_PKEY_get_bn_param(key, "n", &n) != 1) {
+        return {};
+    }
+    std::vector<uint8_t> out(static_cast<size_t>(BN_num_bytes(n)));
+    BN_bn2bin(n, out.data());
+    BN_free(n);
+    return out;
+}
+
+} // namespace mdtest
