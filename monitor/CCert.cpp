@@ -15,11 +15,11 @@ std::recursive_mutex& OperationMutex() {
 
 } // namespace monitor
 
-CCert::CCert() {
+CCert::CCert() : CCert(0) {}
+
+CCert::CCert(SCARDCONTEXT context) : m_pcsc(context) {
     m_lastError = static_cast<DWORD>(m_pcsc.Result());
 }
-
-CCert::CCert(SCARDCONTEXT /*context*/) : CCert() {}
 
 CCert::~CCert() = default;
 

@@ -2,8 +2,8 @@
 
 // The registration of card certificates in the current user's stores, and
 // the upkeep of the certificate list (CertCollection.h). One CCert serves one
-// operation: it opens a PC/SC context and reads the reader list when it is
-// constructed, and releases both when it is destroyed.
+// operation: it opens a PC/SC context (or borrows the caller's) and reads the
+// reader list when it is constructed, and releases both when it is destroyed.
 //
 // Registrations are recognised by the marker "-0800200c9a66" in the
 // container name of their key-provider information; the tail of a container
@@ -26,7 +26,9 @@
 class CCert {
 public:
     CCert();
-    // The context argument is not kept: every CCert has a context of its own.
+    // Works on the caller's context, which must outlive this CCert (the
+    // monitor's poll shares its thread's context this way); 0: a context of
+    // its own, as the default constructor.
     explicit CCert(SCARDCONTEXT context);
     virtual ~CCert();
     CCert(const CCert&) = delete;

@@ -10,16 +10,20 @@
 #include "monitor/KeyProvInfo.h"
 #include "monitor/OperationLock.h"
 #include "platform/certstore/WideText.h"
+#include "platform/registry/Registry.h"
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 namespace {
 
-// The user-key count of "MY" and the hive stamp it was made at.
+// The user-key count of "MY" and the hive (file and stamp) it was made at;
+// a stamp only means something for the hive file that gave it.
 struct CountCache {
     std::mutex mutex;
     bool valid = false;
+    std::string hive;
     uint64_t stamp = 0;
     DWORD userKeys = 0;
 };
@@ -39,10 +43,11 @@ DWORD CCert::CountStoreCertificates(bool authorities, bool countOnly) {
     // between makes the next count read again, never miss it.
     uint64_t stamp = 0;
     const bool stamped = VelkCertStoreChangeStamp(&stamp) != FALSE;
+    const std::string hive = RegHivePath(HKEY_CURRENT_USER);
     auto& cache = Cache();
     if (countOnly && stamped) {
         std::lock_guard lock(cache.mutex);
-        if (cache.valid && cache.stamp == stamp) {
+        if (cache.valid && cache.stamp == stamp && cache.hive == hive) {
             return cache.userKeys;
         }
     }
@@ -50,6 +55,7 @@ DWORD CCert::CountStoreCertificates(bool authorities, bool countOnly) {
     if (!authorities) {
         std::lock_guard lock(cache.mutex);
         cache.valid = stamped;
+        cache.hive = hive;
         cache.stamp = stamp;
         cache.userKeys = count;
     }

@@ -6,14 +6,21 @@
 
 namespace monitor {
 
-CPcscReaders::CPcscReaders() {
-    m_result = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context);
-    if (m_result != SCARD_S_SUCCESS) {
-        m_context = 0;
-        return;
-    }
-    m_hasContext = true;
+CPcscReaders::CPcscReaders() : CPcscReaders(0) {}
 
+CPcscReaders::CPcscReaders(SCARDCONTEXT context) : m_context(context) {
+    if (m_context == 0) {
+        m_result = SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &m_context);
+        if (m_result != SCARD_S_SUCCESS) {
+            m_context = 0;
+            return;
+        }
+        m_hasContext = true;
+    }
+    ListReaders();
+}
+
+void CPcscReaders::ListReaders() {
     char* list = nullptr;
     DWORD length = SCARD_AUTOALLOCATE;
     m_result = SCardListReaders(m_context, kReaderGroup, reinterpret_cast<char*>(&list), &length);

@@ -2,7 +2,9 @@
 
 // A PC/SC context of the user scope and the names of its readers, released
 // on every way out. The reader list is copied out of the PC/SC allocation at
-// once, so nothing allocated by PC/SC outlives the constructor.
+// once, so nothing allocated by PC/SC outlives the constructor. A context
+// can also be borrowed from the caller (the monitor polls ten times a second
+// on one context of its own); a borrowed context is not released.
 
 #include <winscard.h>
 
@@ -14,6 +16,9 @@ namespace monitor {
 class CPcscReaders {
 public:
     CPcscReaders();
+    // Lists the readers on `context`, which stays the caller's; 0 means none:
+    // a context of its own is established then.
+    explicit CPcscReaders(SCARDCONTEXT context);
     ~CPcscReaders();
     CPcscReaders(const CPcscReaders&) = delete;
     CPcscReaders& operator=(const CPcscReaders&) = delete;
@@ -25,8 +30,10 @@ public:
     const std::vector<std::string>& Readers() const { return m_readers; }
 
 private:
+    void ListReaders();
+
     SCARDCONTEXT m_context = 0;
-    bool m_hasContext = false;
+    bool m_hasContext = false; // established here, released here
     LONG m_result = SCARD_S_SUCCESS;
     std::vector<std::string> m_readers;
 };
