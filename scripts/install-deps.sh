@@ -12,7 +12,7 @@ packages=(
   libssl-dev openssl
   libsqlite3-dev sqlite3
   libgtest-dev libgmock-dev googletest libbenchmark-dev
-  dbus dbus-x11 libdbus-1-dev xvfb xauth x11-utils trayer imagemagick
+  dbus dbus-x11 libdbus-1-dev xvfb xauth x11-utils trayer imagemagick xdotool
   pinentry-curses
   ca-certificates procps psmisc
 )
