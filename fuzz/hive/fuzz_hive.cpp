@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -17,11 +18,27 @@ namespace {
 constexpr int kMaxDepth = 6;
 constexpr int kMaxKeys = 64;
 
-std::string MakeWorkDir() {
-    char pattern[] = "/tmp/velk-fuzz-hive-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    return dir != nullptr ? dir : "/tmp";
-}
+// The folder of the hive file under test, removed again when the run ends.
+class CWorkDir {
+public:
+    CWorkDir() {
+        char pattern[] = "/tmp/velk-fuzz-hive-XXXXXX";
+        const char* dir = mkdtemp(pattern);
+        m_path = dir != nullptr ? dir : "";
+    }
+    ~CWorkDir() {
+        if (!m_path.empty()) {
+            std::error_code ignored;
+            std::filesystem::remove_all(m_path, ignored);
+        }
+    }
+    CWorkDir(const CWorkDir&) = delete;
+    CWorkDir& operator=(const CWorkDir&) = delete;
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
 
 void Walk(HKEY key, int depth, int& budget) {
     DWORD subKeys = 0;
@@ -68,7 +85,8 @@ void Walk(HKEY key, int depth, int& budget) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static const std::string dir = MakeWorkDir();
+    static const CWorkDir work;
+    static const std::string dir = work.Path().empty() ? std::string("/tmp") : work.Path();
     static const std::string path = dir + "/user.hive";
     static const bool configured = [] {
         setenv("VELKORA_USER_HIVE", path.c_str(), 1);
