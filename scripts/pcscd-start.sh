@@ -72,13 +72,15 @@ entries=$(((readers + 1) / 2))
 span=$((entries * 2))
 
 # How to keep pcscd's pid file private (see above).
+# As root a mount namespace will do; anyone else needs a user namespace too.
+# Without /run/pcscd to mount over, a tmpfs over /run takes its place there.
 namespace=()
 if [[ $EUID -eq 0 ]]; then
     mkdir -p /run/pcscd 2>/dev/null || true
-    if [[ -d /run/pcscd ]] && unshare -m --propagation private true 2>/dev/null; then
+    if unshare -m --propagation private true 2>/dev/null; then
         namespace=(unshare -m --propagation private)
     fi
-elif [[ -d /run/pcscd ]] && unshare -rm --propagation private true 2>/dev/null; then
+elif unshare -rm --propagation private true 2>/dev/null; then
     namespace=(unshare -rm --propagation private)
 fi
 
@@ -142,8 +144,16 @@ launch() { # runs pcscd in the background, sets $pid
         exec { $ARGV[0] } @ARGV or die "exec $ARGV[0]: $!\n";'
     local inner=(perl -e "$activator" "$socket" "$pcscd_bin" -f "${debug[@]}" -c "$dir/conf")
     if ((${#namespace[@]})); then
-        "${namespace[@]}" sh -c 'mount --bind "$1" /run/pcscd && shift && exec "$@"' \
-            sh "$dir/run" "${inner[@]}" </dev/null >"$dir/pcscd.log" 2>&1 &
+        local private_run='
+            if [ -d /run/pcscd ]; then
+                mount --bind "$1" /run/pcscd || exit 1
+            else
+                mount -t tmpfs -o mode=755 tmpfs /run && mkdir /run/pcscd || exit 1
+            fi
+            shift
+            exec "$@"'
+        "${namespace[@]}" sh -c "$private_run" sh "$dir/run" "${inner[@]}" \
+            </dev/null >"$dir/pcscd.log" 2>&1 &
     else
         "${inner[@]}" </dev/null >"$dir/pcscd.log" 2>&1 &
     fi
