@@ -27,6 +27,8 @@ public:
     bool Ok() const;                        // pcscd came up and lists all readers
     std::string ReaderName(int slot) const; // PC/SC name of reader `slot` (0-based)
     // Starts velkora-vcard for the slot; returns once PC/SC reports the card present.
+    // A card already in the slot is removed first. The card process ends with
+    // the thread that inserted it (and so with a crashed test).
     bool InsertCard(int slot, const std::string& profile, const std::string& imagePath);
     // SIGTERMs the card; returns once PC/SC reports the reader empty.
     bool RemoveCard(int slot);
