@@ -65,7 +65,8 @@ protected:
 
     std::shared_ptr<vcard::VirtualCard> Insert(const std::string& reader,
                                                const std::string& profile) {
-        std::shared_ptr<vcard::VirtualCard> card = vcard::OpenCard(profile, "");
+        std::shared_ptr<vcard::VirtualCard> card =
+            vcard::OpenCard(mdtest::QuickProfile(profile), "");
         EXPECT_TRUE(card);
         EXPECT_TRUE(pcscsim::InsertCard(reader, card));
         return card;

@@ -33,7 +33,7 @@ protected:
         ASSERT_EQ(m_provider.Result(), 0);
         pcscsim::ResetAll();
         pcscsim::AddReader(kReader);
-        m_card = vcard::OpenCard("tcos30", "");
+        m_card = vcard::OpenCard(mdtest::QuickProfile("tcos30"), "");
         ASSERT_TRUE(m_card);
         ASSERT_TRUE(pcscsim::InsertCard(kReader, m_card));
     }

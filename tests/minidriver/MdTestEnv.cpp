@@ -215,6 +215,14 @@ std::vector<std::pair<uint32_t, int64_t>> RecordingBus::Received(std::size_t cou
     return m_received;
 }
 
+vcard::CardProfile QuickProfile(const std::string& name) {
+    vcard::CardProfile profile = *vcard::FindProfile(name);
+    if (profile.keyBits > 0) {
+        profile.keyBits = 1024;
+    }
+    return profile;
+}
+
 std::vector<std::string> EnumerateContainers(const std::string& reader, unsigned long& error) {
     std::vector<std::string> names;
     HCRYPTPROV prov = 0;

@@ -4,6 +4,8 @@
 // provider and card types registered there, a scripted PIN entry program,
 // and a session bus of the test's own that records "UWM_MD_MESSAGE".
 
+#include "vcard/Profile.h"
+
 #include <cstdint>
 #include <string>
 #include <sys/types.h>
@@ -82,6 +84,10 @@ private:
     std::string m_previous;
     bool m_hadPrevious = false;
 };
+
+// A profile of the virtual card with 1024-bit card keys: the minidriver does
+// not care about the key size, and the keys are made much faster.
+vcard::CardProfile QuickProfile(const std::string& name);
 
 // Every container name of the provider on the reader prefix "\\.\reader\",
 // through CryptAcquireContextA and PP_ENUMCONTAINERS; `error` is the last
