@@ -11,9 +11,9 @@
 
 namespace {
 
-// Every reader as if its card had just been taken out.
-void MarkAllEmpty(CSnapshot& snapshot) {
-    for (std::size_t i = 0; i < snapshot.Size(); ++i) {
+// The readers from `first` on as if their cards had just been taken out.
+void MarkEmpty(CSnapshot& snapshot, std::size_t first = 0) {
+    for (std::size_t i = first; i < snapshot.Size(); ++i) {
         snapshot[i].dwEventState =
             (snapshot[i].dwEventState & ~SCARD_STATE_PRESENT) | SCARD_STATE_EMPTY;
     }
@@ -35,19 +35,21 @@ void CCardOSEvents::InitialScan() {
     if (BuildSnapshot(context.Get(), cert.Readers(), fresh) != SCARD_S_SUCCESS) {
         return;
     }
-    bool aborted = false;
-    for (std::size_t i = 0; i < fresh.Size(); ++i) {
-        if (IsCardPresent(fresh[i]) && !CardConnectable(context.Get(), fresh[i])) {
-            aborted = true; // busy: the monitor sees it as an insertion later
-            break;
+    std::size_t scanned = 0;
+    for (; scanned < fresh.Size(); ++scanned) {
+        if (IsCardPresent(fresh[scanned]) && !CardConnectable(context.Get(), fresh[scanned])) {
+            break; // reset or held by another process just now
         }
         // Nothing happens for an empty reader or a card of another make.
-        cert.AddReaderCertificates(&fresh[i]);
+        cert.AddReaderCertificates(&fresh[scanned]);
     }
     StopBusyAnimation();
-    if (!aborted) {
-        CopySnapshot(g_ReaderStates, fresh);
-    }
+    // The readers from a busy card on were not scanned: they are stored as
+    // empty, so that the monitor takes their cards for insertions as soon as
+    // they can be connected. (Without a stored snapshot it would never see
+    // them inserted.)
+    CopySnapshot(g_ReaderStates, fresh);
+    MarkEmpty(*g_ReaderStates, scanned);
     g_RescanPending = 0;
 }
 
@@ -84,7 +86,7 @@ LONG CCardOSEvents::PollReaders(SCARDCONTEXT context) {
         // in the next poll.
         CopySnapshot(g_ReaderStates, fresh);
         if (g_RescanPending != 0) {
-            MarkAllEmpty(*g_ReaderStates);
+            MarkEmpty(*g_ReaderStates);
         }
         cert.RemoveAllPropagated();
     } else if (!SnapshotsEqual(g_ReaderStates ? &*g_ReaderStates : nullptr, &fresh)) {
