@@ -54,7 +54,8 @@ std::vector<uint8_t> AlgorithmParams(const X509_ALGOR* algorithm) {
     return der;
 }
 
-template <typename T, typename EncodeFn> std::vector<uint8_t> Encode(const T* object, EncodeFn encode) {
+template <typename T, typename EncodeFn>
+std::vector<uint8_t> Encode(const T* object, EncodeFn encode) {
     const int length = encode(object, nullptr);
     if (length <= 0) {
         return {};
@@ -130,7 +131,7 @@ std::string HexUpper(std::span<const uint8_t> bytes) {
     return text;
 }
 
-std::unique_ptr<CertContextImpl> CertContextImpl::Decode(std::span<const uint8_t> bytes,
+std::shared_ptr<const CDecodedCert> CDecodedCert::Decode(std::span<const uint8_t> bytes,
                                                          DWORD& error) {
     error = CRYPT_E_ASN1_BADTAG;
     if (bytes.empty() || bytes.size() > static_cast<size_t>(INT_MAX)) {
@@ -145,17 +146,33 @@ std::unique_ptr<CertContextImpl> CertContextImpl::Decode(std::span<const uint8_t
         error = CRYPT_E_ASN1_CORRUPT;
         return nullptr;
     }
-    auto impl = std::make_unique<CertContextImpl>();
+    auto decoded = std::make_shared<CDecodedCert>();
     const auto consumed = static_cast<size_t>(cursor - bytes.data());
-    impl->m_der.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(consumed));
-    impl->m_x509 = std::move(x509);
-    if (!impl->Fill(error)) {
+    decoded->m_der.assign(bytes.begin(), bytes.begin() + static_cast<std::ptrdiff_t>(consumed));
+    decoded->m_x509 = std::move(x509);
+    if (!decoded->Fill(error)) {
         return nullptr;
     }
-    return impl;
+    return decoded;
 }
 
-bool CertContextImpl::Fill(DWORD& error) {
+std::unique_ptr<CertContextImpl> CertContextImpl::Decode(std::span<const uint8_t> bytes,
+                                                         DWORD& error) {
+    auto decoded = CDecodedCert::Decode(bytes, error);
+    return decoded ? std::make_unique<CertContextImpl>(std::move(decoded)) : nullptr;
+}
+
+CertContextImpl::CertContextImpl(std::shared_ptr<const CDecodedCert> decoded)
+    : m_decoded(std::move(decoded)), m_info(m_decoded->Info()) {
+    m_context.dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
+    // CryptoAPI hands out non-const pointers; the bytes are never written.
+    m_context.pbCertEncoded = const_cast<BYTE*>(m_decoded->Der().data());
+    m_context.cbCertEncoded = static_cast<DWORD>(m_decoded->Der().size());
+    m_context.pCertInfo = &m_info;
+    m_context.hCertStore = nullptr;
+}
+
+bool CDecodedCert::Fill(DWORD& error) {
     X509* x = m_x509.get();
     SHA1(m_der.data(), m_der.size(), m_sha1.data());
     m_thumbprint = HexUpper(m_sha1);
@@ -230,12 +247,6 @@ bool CertContextImpl::Fill(DWORD& error) {
     }
     m_info.cExtension = static_cast<DWORD>(extensionCount);
     m_info.rgExtension = m_extensions.empty() ? nullptr : m_extensions.data();
-
-    m_context.dwCertEncodingType = X509_ASN_ENCODING | PKCS_7_ASN_ENCODING;
-    m_context.pbCertEncoded = m_der.data();
-    m_context.cbCertEncoded = static_cast<DWORD>(m_der.size());
-    m_context.pCertInfo = &m_info;
-    m_context.hCertStore = nullptr;
     return true;
 }
 

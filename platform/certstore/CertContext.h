@@ -34,38 +34,28 @@ struct StoreBinding {
     uint64_t sequence = 0;
 };
 
-class CertContextImpl {
+// One decoded certificate: the DER, OpenSSL's view of it and a CERT_INFO
+// that points into its own buffers. Immutable once made, so every context of
+// the certificate (and every reopening of an unchanged store) shares it.
+class CDecodedCert {
 public:
     // Decodes the DER certificate at the start of `bytes`; null with
     // `error` set (CRYPT_E_ASN1_...) when it is not one.
-    static std::unique_ptr<CertContextImpl> Decode(std::span<const uint8_t> bytes, DWORD& error);
+    static std::shared_ptr<const CDecodedCert> Decode(std::span<const uint8_t> bytes, DWORD& error);
 
-    CertContextImpl() = default; // empty; Decode makes usable ones
-    CertContextImpl(const CertContextImpl&) = delete;
-    CertContextImpl& operator=(const CertContextImpl&) = delete;
+    CDecodedCert() = default; // empty; Decode makes usable ones
+    CDecodedCert(const CDecodedCert&) = delete;
+    CDecodedCert& operator=(const CDecodedCert&) = delete;
 
-    const CERT_CONTEXT* Context() const { return &m_context; }
-    const CERT_INFO* Info() const { return &m_info; }
+    const CERT_INFO& Info() const { return m_info; }
     std::span<const uint8_t> Der() const { return m_der; }
     X509* Certificate() const { return m_x509.get(); }
     const std::array<uint8_t, 20>& Sha1() const { return m_sha1; }
     const std::string& Thumbprint() const { return m_thumbprint; }
 
-    CertProperties Properties() const;
-    void SetProperties(CertProperties properties);
-
-    // Where the certificate is stored; empty once it was deleted.
-    std::optional<StoreBinding> Binding() const;
-    // Its place in the store order, kept after a deletion so that a walk
-    // standing on it can go on.
-    std::optional<uint64_t> Sequence() const;
-    void Bind(StoreBinding binding, HCERTSTORE store);
-    void Unbind();
-
 private:
     bool Fill(DWORD& error);
 
-    CERT_CONTEXT m_context{};
     CERT_INFO m_info{};
     std::vector<uint8_t> m_der;
     X509Ptr m_x509;
@@ -86,6 +76,42 @@ private:
     std::vector<std::string> m_extensionOids;
     std::vector<std::vector<uint8_t>> m_extensionValues;
     std::vector<CERT_EXTENSION> m_extensions;
+};
+
+class CertContextImpl {
+public:
+    // A new context of the certificate at the start of `bytes`; null with
+    // `error` set when it is not one.
+    static std::unique_ptr<CertContextImpl> Decode(std::span<const uint8_t> bytes, DWORD& error);
+
+    explicit CertContextImpl(std::shared_ptr<const CDecodedCert> decoded);
+    CertContextImpl(const CertContextImpl&) = delete;
+    CertContextImpl& operator=(const CertContextImpl&) = delete;
+
+    const CERT_CONTEXT* Context() const { return &m_context; }
+    const CERT_INFO* Info() const { return &m_info; }
+    const std::shared_ptr<const CDecodedCert>& Decoded() const { return m_decoded; }
+    std::span<const uint8_t> Der() const { return m_decoded->Der(); }
+    X509* Certificate() const { return m_decoded->Certificate(); }
+    const std::array<uint8_t, 20>& Sha1() const { return m_decoded->Sha1(); }
+    const std::string& Thumbprint() const { return m_decoded->Thumbprint(); }
+
+    CertProperties Properties() const;
+    void SetProperties(CertProperties properties);
+
+    // Where the certificate is stored; empty once it was deleted.
+    std::optional<StoreBinding> Binding() const;
+    // Its place in the store order, kept after a deletion so that a walk
+    // standing on it can go on.
+    std::optional<uint64_t> Sequence() const;
+    void Bind(StoreBinding binding, HCERTSTORE store);
+    void Unbind();
+
+private:
+    const std::shared_ptr<const CDecodedCert> m_decoded;
+    // The caller's view: its own structures, pointing into the shared buffers.
+    CERT_CONTEXT m_context{};
+    CERT_INFO m_info{};
 
     mutable std::mutex m_mutex; // guards what follows
     CertProperties m_properties;

@@ -21,11 +21,18 @@ namespace {
 #define E_ACCESSDENIED 0x80070005UL
 #endif
 
+// A store as read from the hive, with its certificates decoded (null where
+// a certificate does not decode).
+struct LoadedStore {
+    StoreContent content;
+    std::vector<std::shared_ptr<const CDecodedCert>> decoded;
+};
+
 // What a store looked like when the hive last had this stamp, so that a
-// store that did not change is not read again.
+// store that did not change is neither read nor decoded again.
 struct CachedStore {
     uint64_t stamp = 0;
-    StoreContent content;
+    std::shared_ptr<const LoadedStore> store;
 };
 
 std::mutex g_cacheMutex;
@@ -38,7 +45,7 @@ std::string UpperName(const std::string& name) {
     return upper;
 }
 
-LONG LoadContent(const std::string& name, StoreContent& out) {
+LONG LoadStore(const std::string& name, std::shared_ptr<const LoadedStore>& out) {
     uint64_t stamp = 0;
     const bool haveStamp = RegQueryChangeStamp(HKEY_CURRENT_USER, &stamp) == ERROR_SUCCESS;
     const std::string key = UpperName(name);
@@ -46,29 +53,37 @@ LONG LoadContent(const std::string& name, StoreContent& out) {
         const std::lock_guard lock(g_cacheMutex);
         const auto it = g_cache.find(key);
         if (it != g_cache.end() && it->second.stamp == stamp) {
-            out = it->second.content;
+            out = it->second.store;
             return ERROR_SUCCESS;
         }
     }
-    if (const LONG error = ReadStore(name, out)) {
+    auto loaded = std::make_shared<LoadedStore>();
+    if (const LONG error = ReadStore(name, loaded->content)) {
         return error;
     }
+    for (const auto& entry : loaded->content.entries) {
+        DWORD error = 0;
+        auto decoded = CDecodedCert::Decode(entry.blob.der, error);
+        if (decoded && decoded->Der().size() != entry.blob.der.size()) {
+            decoded.reset(); // trailing bytes: not what the store wrote
+        }
+        if (!decoded) {
+            ReportDamagedEntry(name, entry.thumbprint, "its certificate cannot be decoded");
+        }
+        loaded->decoded.push_back(std::move(decoded));
+    }
+    out = loaded;
     if (haveStamp) {
         const std::lock_guard lock(g_cacheMutex);
-        g_cache[key] = CachedStore{stamp, out};
+        g_cache[key] = CachedStore{stamp, std::move(loaded)};
     }
     return ERROR_SUCCESS;
 }
 
-// A context of the open store for one stored entry; null when the stored
-// certificate does not decode.
-PCCERT_CONTEXT MakeStoreContext(CStoreHandle& store, const std::string& thumbprint,
-                                const CertBlob& blob) {
-    DWORD error = 0;
-    auto impl = CertContextImpl::Decode(blob.der, error);
-    if (!impl || impl->Der().size() != blob.der.size()) {
-        return nullptr;
-    }
+// A context of the open store for one stored entry.
+PCCERT_CONTEXT MakeStoreContext(CStoreHandle& store, std::shared_ptr<const CDecodedCert> decoded,
+                                const std::string& thumbprint, const CertBlob& blob) {
+    auto impl = std::make_unique<CertContextImpl>(std::move(decoded));
     impl->SetProperties(blob.properties);
     impl->Bind(StoreBinding{store.Name(), thumbprint, blob.sequence}, store.Handle());
     return RegisterContext(std::move(impl));
@@ -189,19 +204,20 @@ HCERTSTORE CertOpenStore(LPCSTR lpszStoreProvider, DWORD /*dwEncodingType*/,
             SetLastError(ERROR_FILE_NOT_FOUND);
             return nullptr;
         }
-        StoreContent content;
-        if (const LONG error = LoadContent(name, content)) {
+        std::shared_ptr<const LoadedStore> loaded;
+        if (const LONG error = LoadStore(name, loaded)) {
             SetLastError(static_cast<DWORD>(error));
             return nullptr;
         }
         auto store =
             std::make_shared<CStoreHandle>(name, (dwFlags & CERT_STORE_READONLY_FLAG) != 0);
-        store->m_skipped = content.skipped;
-        for (const auto& entry : content.entries) {
-            if (PCCERT_CONTEXT context = MakeStoreContext(*store, entry.thumbprint, entry.blob)) {
-                store->m_entries.push_back(context);
+        store->m_skipped = loaded->content.skipped;
+        for (size_t i = 0; i < loaded->content.entries.size(); ++i) {
+            const auto& entry = loaded->content.entries[i];
+            if (loaded->decoded[i]) {
+                store->m_entries.push_back(
+                    MakeStoreContext(*store, loaded->decoded[i], entry.thumbprint, entry.blob));
             } else {
-                ReportDamagedEntry(name, entry.thumbprint, "its certificate cannot be decoded");
                 ++store->m_skipped;
             }
         }
@@ -335,11 +351,7 @@ BOOL CertAddCertificateContextToStore(HCERTSTORE hCertStore, PCCERT_CONTEXT pCer
                 return FALSE;
             }
         }
-        PCCERT_CONTEXT fresh = MakeStoreContext(*store, thumbprint, blob);
-        if (!fresh) {
-            SetLastError(CRYPT_E_ASN1_CORRUPT);
-            return FALSE;
-        }
+        PCCERT_CONTEXT fresh = MakeStoreContext(*store, source->Decoded(), thumbprint, blob);
         UpdateSnapshot(*store, fresh, ppStoreContext);
         return TRUE;
     } catch (const std::bad_alloc&) {
