@@ -9,15 +9,20 @@
 #include "minidriver/md/Minidriver.h"
 #include "minidriver/md/PinEntry.h"
 #include "platform/crypto/ProviderInterface.h"
+#include "platform/crypto/WinCrypt.h"
+#include "platform/registry/Registry.h"
+#include "platform/scarddb/SCardDb.h"
 #include "tests/minidriver/MdTestEnv.h"
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <set>
 #include <string>
+#include <sys/wait.h>
 #include <vector>
 
 namespace {
@@ -193,6 +198,51 @@ TEST(Modules, CarryTheirVersionAndEntryPoints) {
     EXPECT_EQ(
         dlsym(csp.get(), "_ZN5SCardC1ERKNSt7__cxx1112basic_stringIcSt11char_traitsIcESaIcEEE"),
         nullptr);
+}
+
+} // namespace
+
+namespace {
+
+TEST(InstallStep, ToolRegistersProviderAndCardTypesAndRemovesTheProvider) {
+    mdtest::TempDir dir;
+    setenv("VELKORA_MACHINE_HIVE", dir.File("machine.hive").c_str(), 1);
+    setenv("VELKORA_USER_HIVE", dir.File("user.hive").c_str(), 1);
+    RegResetForTests();
+    const std::string tool = VELK_MD_INSTALL_TOOL;
+    ASSERT_EQ(std::system((tool + " '" VELK_MD_MODULE_DIR "'").c_str()), 0);
+    RegResetForTests();
+
+    const uint8_t tcos30[] = {0x3B, 0xBF, 0x96, 0x00, 0x81, 0x31, 0xFE, 0x5D,
+                              0x00, 0x64, 0x04, 0x11, 0x03, 0x01, 0x31, 0xC0,
+                              0x73, 0xF7, 0x01, 0xD0, 0x00, 0x90, 0x00, 0x7D};
+    char cards[256] = {};
+    DWORD length = sizeof cards;
+    ASSERT_EQ(SCardListCardsA(0, tcos30, nullptr, 0, cards, &length), SCARD_S_SUCCESS);
+    EXPECT_STREQ(cards, "Velkora MD - TCOS 3.0");
+    char provider[256] = {};
+    length = sizeof provider;
+    ASSERT_EQ(SCardGetCardTypeProviderNameA(0, cards, SCARD_PROVIDER_CSP, provider, &length),
+              SCARD_S_SUCCESS);
+    EXPECT_STREQ(provider, mdtest::kProvider);
+
+    HCRYPTPROV prov = 0;
+    ASSERT_TRUE(
+        CryptAcquireContextA(&prov, nullptr, mdtest::kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+        << std::hex << GetLastError();
+    CryptReleaseContext(prov, 0);
+
+    ASSERT_EQ(std::system((tool + " --uninstall").c_str()), 0);
+    RegResetForTests();
+    EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, mdtest::kProvider, PROV_RSA_FULL,
+                                      CRYPT_VERIFYCONTEXT));
+    EXPECT_EQ(GetLastError(), NTE_KEYSET_NOT_DEF);
+    // Usage errors are told apart from failures.
+    EXPECT_EQ(WEXITSTATUS(std::system((tool + " 2>/dev/null").c_str())), 2);
+
+    RegResetForTests();
+    unsetenv("VELKORA_MACHINE_HIVE");
+    unsetenv("VELKORA_USER_HIVE");
 }
 
 } // namespace
