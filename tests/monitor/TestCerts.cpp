@@ -11,7 +11,8 @@ namespace montest {
 namespace {
 
 std::unique_ptr<EVP_PKEY, PkeyFree> NewKey() {
-    std::unique_ptr<EVP_PKEY, PkeyFree> key(EVP_EC_gen("P-256"));
+    char curve[] = "P-256"; // the variadic call takes a char*
+    std::unique_ptr<EVP_PKEY, PkeyFree> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", curve));
     if (!key) {
         throw std::runtime_error("EC key generation failed");
     }
