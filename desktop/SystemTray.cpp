@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <new>
+#include <string>
 
 namespace {
 
@@ -31,6 +32,15 @@ QSystemTrayIcon::MessageIcon ToQt(uint32_t kind) {
     default:
         return QSystemTrayIcon::NoIcon;
     }
+}
+
+// At most `limit` UTF-16 units, without leaving half of a surrogate pair at the end.
+QString Cut(const QString& text, int limit) {
+    if (text.size() <= limit) {
+        return text;
+    }
+    const qsizetype end = text.at(limit - 1).isHighSurrogate() ? limit - 1 : limit;
+    return text.left(end);
 }
 
 const char* BalloonIconName(uint32_t kind) {
@@ -82,10 +92,10 @@ bool CSystemTray::CreateTrayIcon(QObject* /*owner*/, uint32_t callbackMessage,
     m_id = id;
     m_callbackMessage = callbackMessage;
     m_icon = icon;
-    m_toolTip = toolTip.left(kMaxTipLength - 1);
+    m_toolTip = Cut(toolTip, kMaxTipLength - 1);
     LoadMenu(id);
     if (m_balloonsSupported && !balloonText.isEmpty()) {
-        m_balloon = {balloonText.left(kMaxBalloonText), balloonTitle.left(kMaxBalloonTitle),
+        m_balloon = {Cut(balloonText, kMaxBalloonText), Cut(balloonTitle, kMaxBalloonTitle),
                      balloonIcon, balloonTimeoutSeconds * 1000};
     }
     m_createdHidden = hidden;
@@ -150,6 +160,12 @@ bool CSystemTray::ChangeIcon(uint32_t resourceId) {
     if (icon.isNull()) {
         return false;
     }
+    if (resourceId != m_iconResource) {
+        // The resting icons are what the user reads the state from; the animation's frames
+        // come as handles and are not recorded.
+        m_iconResource = resourceId;
+        uilog::Append("icon", {std::to_string(resourceId)});
+    }
     return ChangeIcon(icon);
 }
 
@@ -157,7 +173,7 @@ bool CSystemTray::SetTooltipText(const QString& text) {
     if (!m_enabled) {
         return false;
     }
-    m_toolTip = text.left(kMaxTipLength - 1);
+    m_toolTip = Cut(text, kMaxTipLength - 1);
     m_tray.setToolTip(m_toolTip);
     return true;
 }
@@ -223,7 +239,7 @@ bool CSystemTray::ShowBalloonTip(const QString& text, const QString& title, uint
     if (!m_balloonsSupported) {
         return false;
     }
-    m_balloon = {text.left(kMaxBalloonText), title.left(kMaxBalloonTitle), icon,
+    m_balloon = {Cut(text, kMaxBalloonText), Cut(title, kMaxBalloonTitle), icon,
                  timeoutSeconds * 1000};
     const bool shown = !m_removed;
     SendBalloon();

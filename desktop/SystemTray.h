@@ -136,6 +136,7 @@ private:
     uint32_t m_id = 0;
     uint32_t m_callbackMessage = 0;
     QIcon m_icon;
+    uint32_t m_iconResource = 0; // the resource last loaded by number
     QString m_toolTip;
     Balloon m_balloon; // the balloon of the next add or modify; cleared once sent
     Balloon m_lastBalloon;

@@ -1,26 +1,14 @@
 #pragma once
 
-// Commands of the tray menu (menu resource 130) and their catalogue texts, in menu order.
-inline constexpr int ID_APP_UPDATE = 32775;
-inline constexpr int ID_APP_SHOWCERTS = 32783;
-inline constexpr int ID_APP_CONFIG = 32786;
-inline constexpr int ID_APP_RESTART = 32787;
-inline constexpr int ID_APP_ABOUT = 32774;
-inline constexpr int ID_APP_EXIT = 32773;
+#include "res/Resource.h"
 
-struct TrayCommand {
-    int id;        // 0: separator
-    unsigned text; // catalogue id
-};
-
-inline constexpr TrayCommand kTrayMenu[] = {
-    {ID_APP_UPDATE, 203},  {ID_APP_SHOWCERTS, 202}, {ID_APP_CONFIG, 204},
-    {ID_APP_RESTART, 205}, {ID_APP_ABOUT, 201},     {0, 0},
-    {ID_APP_EXIT, 200},
-};
+// The tray menu is menu resource 130 (res/MenuResource.h); its command ids are in Resource.h.
 
 // The entry run by a double click on the tray icon: "Show Certificates", by position.
-inline constexpr int kDefaultMenuPosition = 1;
+inline constexpr unsigned kDefaultMenuPosition = 1;
+
+// The tray icon's callback message (WM_APP + 10), kept with the icon's record.
+inline constexpr unsigned kTrayCallbackMessage = 0x800A;
 
 // Catalogue ids used by the main window.
 inline constexpr unsigned IDS_APP_TITLE = 20;

@@ -4,108 +4,144 @@
 #include "app/settings/Config.h"
 #include "app/shell/Restart.h"
 #include "app/shell/TrayCommands.h"
+#include "desktop/PinWatcherFlags.h"
+#include "monitor/CCert.h"
+#include "monitor/CertCollection.h"
+#include "monitor/events/CCardOSEvents.h"
+#include "monitor/events/MonitorState.h"
 #include "platform/qt/MdMessage.h"
 #include "platform/qt/UiLog.h"
+#include "platform/system/SysInfo.h"
+#include "res/MenuResource.h"
+#include "res/Resource.h"
+#include "res/ResourceIcon.h"
 
 #include <QAction>
 #include <QCloseEvent>
-#include <QPainter>
-#include <QPixmap>
 
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
 
 namespace {
 
-// A plain stand-in for icon 128 until the program's icon resources exist.
-QIcon PlainMainIcon() {
-    QPixmap pixmap(32, 32);
-    pixmap.fill(Qt::transparent);
-    QPainter painter(&pixmap);
-    painter.setRenderHint(QPainter::Antialiasing);
-    painter.setBrush(QColor(0x1f, 0x5f, 0xa8));
-    painter.setPen(Qt::NoPen);
-    painter.drawRoundedRect(QRectF(2, 6, 28, 20), 3, 3);
-    painter.setBrush(QColor(0xe8, 0xc1, 0x4a));
-    painter.drawRect(QRectF(7, 12, 8, 7));
-    return QIcon(pixmap);
-}
-
-// The balloon icon kinds of the tray: 0 none, 1 information, 2 warning, 3 error.
-QSystemTrayIcon::MessageIcon BalloonIcon(int kind) {
-    switch (kind) {
-    case 1:
-        return QSystemTrayIcon::Information;
-    case 2:
-        return QSystemTrayIcon::Warning;
-    case 3:
-        return QSystemTrayIcon::Critical;
-    default:
-        return QSystemTrayIcon::NoIcon;
-    }
-}
-
-const char* BalloonIconName(int kind) {
-    static const char* const names[] = {"none", "information", "warning", "error"};
-    return kind >= 0 && kind <= 3 ? names[kind] : names[0];
-}
+// The pause between the initial scan and the first poll of the monitor thread.
+constexpr int kMonitorStartPauseMs = 2000;
+constexpr uint32_t kAnimationFrameMs = 80;
+constexpr uint32_t kAnimationUntilStopped = 0xFFFFFFFFu;
+constexpr uint32_t kBalloonSeconds = 10;
 
 } // namespace
 
 CVelkMDCertDlg::CVelkMDCertDlg(QWidget* parent) : QWidget(parent) {
     connect(&m_mdReceiver, &CMdMessageReceiver::MdMessage, this,
             [this](quint32 wParam, qint64 lParam) { OnMdMessage(wParam, lParam); });
+    connect(&m_debugCommands, &CDebugCommandReceiver::Command, this, &CVelkMDCertDlg::OnCommand);
+    m_monitorStart.setSingleShot(true);
+    m_monitorStart.setInterval(kMonitorStartPauseMs);
+    connect(&m_monitorStart, &QTimer::timeout, this, &CVelkMDCertDlg::StartMonitorThread);
 }
 
 CVelkMDCertDlg::~CVelkMDCertDlg() {
-    m_tray.hide();
+    // After a restart the window closes without Exit: the monitor still has to end before the
+    // tray it reports to, and the registrations stay for the next instance to clear.
+    m_monitorStart.stop();
+    g_Tray.Set(nullptr);
+    StopWorkers();
 }
 
 bool CVelkMDCertDlg::Create() {
-    m_mainIcon = PlainMainIcon();
-    setWindowIcon(m_mainIcon);
-    setWindowTitle(QString::fromUtf8(CMsg::Get(IDS_APP_TITLE)));
-    if (!CreateTrayIcon()) {
+    if (OnCreate() != 0) {
         return false;
     }
-    hide();
-    m_hidden = true;
-    setVisible(false);
-
     m_listening = m_mdReceiver.Listen();
     if (!m_listening) {
         std::fprintf(stderr, "velkora-certmgr: no session bus; requests of the minidriver and "
                              "\"velkora-certmgr stop\" will not reach this instance\n");
     }
+    m_debugCommands.Listen();
     return true;
+}
+
+int CVelkMDCertDlg::OnCreate() {
+    m_mainIcon = LoadIconResource(IDR_MAINFRAME);
+    setWindowIcon(m_mainIcon);
+    setWindowTitle(QString::fromUtf8(CMsg::Get(IDS_APP_TITLE)));
+
+    if (!CreateTrayIcon()) {
+        return -1;
+    }
+    m_hidden = true;
+
+    // Whatever an earlier run left registered goes first; the reader count is kept for the
+    // initial scan.
+    DWORD readerCount = 0;
+    {
+        CCert cert;
+        cert.RemoveAllPropagated();
+        readerCount = cert.ReaderCount();
+    }
+
+    // The system's own PIN dialog only exists before version 6; there the watcher that
+    // answers it would start here.
+    const DWORD major = GetVersion() & 0xFF;
+    if (g_Config.GetPinWatcherThread() && major < 6) {
+        g_StopPinWatcher = 0;
+    } else {
+        g_StopPinWatcher = 1;
+    }
+
+    setVisible(false);
+    m_tray.ChangeIcon(IDI_NOCERT);
+
+    {
+        const std::lock_guard lock(MonitorMutex());
+        g_ReaderCount = static_cast<uint32_t>(readerCount);
+    }
+    CCardOSEvents::InitialScan();
+
+    // The pause before the first poll must not hold up the event loop: balloons, requests and
+    // the tray answer during it.
+    m_monitorStart.start();
+    return 0;
 }
 
 bool CVelkMDCertDlg::CreateTrayIcon() {
     if (m_mainIcon.isNull()) {
         return false;
     }
-    for (const TrayCommand& command : kTrayMenu) {
-        if (command.id == 0) {
-            m_menu.addSeparator();
-            continue;
-        }
-        QAction* action = m_menu.addAction(QString::fromUtf8(CMsg::Get(command.text)));
-        action->setData(command.id);
+    const QString title = QString::fromUtf8(CMsg::Get(IDS_APP_TITLE));
+    const bool added =
+        m_tray.CreateTrayIcon(nullptr, kTrayCallbackMessage, title, m_mainIcon, IDR_TRAYMENU, false,
+                              title, QString(), NIIF_WARNING, kBalloonSeconds);
+    // Without a tray host (a bare X server, the offscreen platform) the icon waits for one and
+    // the program runs on: propagation does not need the icon.
+    if (!added && !m_tray.IsAddPending()) {
+        return false;
     }
-    m_menu.setDefaultAction(m_menu.actions().value(kDefaultMenuPosition));
-    connect(&m_menu, &QMenu::aboutToShow, this, &CVelkMDCertDlg::OnInitMenuPopup);
-    connect(&m_menu, &QMenu::triggered, this,
-            [this](QAction* action) { OnCommand(action->data().toInt()); });
-    connect(&m_tray, &QSystemTrayIcon::activated, this, &CVelkMDCertDlg::OnTrayActivated);
-
-    m_tray.setIcon(m_mainIcon);
-    m_tray.setToolTip(QString::fromUtf8(CMsg::Get(IDS_APP_TITLE)));
-    m_tray.setContextMenu(&m_menu);
-    // Without a tray host (a bare X server, the offscreen platform) the icon stays pending and
-    // appears once a host comes up; the program runs on either way.
-    m_tray.show();
-    ShowBalloonTip(CMsg::Get(IDS_APP_TITLE), "", 2, 10);
+    hide();
+    m_tray.SetDefaultMenuItem(kDefaultMenuPosition, true);
+    std::vector<QIcon> frames;
+    for (unsigned id = IDI_ANIM_FIRST; id <= IDI_ANIM_LAST; ++id) {
+        frames.push_back(LoadIconResource(id));
+    }
+    m_tray.SetAnimationIcons(frames);
+    connect(&m_tray, &CSystemTray::Command, this, &CVelkMDCertDlg::OnCommand);
+    connect(&m_tray, &CSystemTray::InitMenuPopup, this, &CVelkMDCertDlg::OnInitMenuPopup);
+    g_Tray.Set(&m_traySink);
     return true;
+}
+
+void CVelkMDCertDlg::StartMonitorThread() {
+    if (m_monitorStarted) {
+        return;
+    }
+    m_monitorStarted = CCardOSEvents::StartMonitorThread();
+    uilog::Append("event", {"monitor", std::to_string(m_monitorStarted ? 1 : 0)});
 }
 
 void CVelkMDCertDlg::setVisible(bool visible) {
@@ -120,46 +156,44 @@ void CVelkMDCertDlg::changeEvent(QEvent* event) {
 }
 
 void CVelkMDCertDlg::closeEvent(QCloseEvent* event) {
-    m_tray.hide();
+    m_tray.RemoveIcon();
     QWidget::closeEvent(event);
     emit Closed();
 }
 
-void CVelkMDCertDlg::OnInitMenuPopup() {
+void CVelkMDCertDlg::OnInitMenuPopup(QMenu* popup) {
+    if (popup == nullptr) {
+        return;
+    }
     // The language may have changed since the menu was last open.
-    const auto actions = m_menu.actions();
+    const auto items = LoadMenuResource(IDR_TRAYMENU);
+    const auto actions = popup->actions();
     for (QAction* action : actions) {
-        for (const TrayCommand& command : kTrayMenu) {
-            if (command.id != 0 && action->data().toInt() == command.id) {
-                action->setText(QString::fromUtf8(CMsg::Get(command.text)));
+        for (const MenuItemResource& item : items) {
+            if (item.command != 0 && action->data().toInt() == item.command) {
+                action->setText(QString::fromUtf8(CMsg::Get(item.textId)));
             }
         }
     }
 }
 
-void CVelkMDCertDlg::OnTrayActivated(QSystemTrayIcon::ActivationReason reason) {
-    if (reason != QSystemTrayIcon::DoubleClick) {
-        return;
-    }
-    if (const QAction* action = m_menu.actions().value(kDefaultMenuPosition)) {
-        OnCommand(action->data().toInt());
-    }
-}
-
 void CVelkMDCertDlg::OnCommand(int id) {
+    uilog::Append("command", {std::to_string(id)});
     switch (id) {
+    case ID_APP_UPDATE:
+        CCardOSEvents::RequestRescan();
+        break;
     case ID_APP_RESTART:
         Restart();
         break;
     case ID_APP_EXIT:
         Exit();
         break;
-    case ID_APP_UPDATE:
     case ID_APP_SHOWCERTS:
     case ID_APP_CONFIG:
     case ID_APP_ABOUT:
     default:
-        // The reader monitor and the dialogs attach here.
+        // The certificates, configuration and About dialogs open here once they exist.
         break;
     }
 }
@@ -170,17 +204,32 @@ void CVelkMDCertDlg::Restart() {
     }
 }
 
+bool CVelkMDCertDlg::RescanPending() const {
+    return g_RescanPending != 0;
+}
+
+void CVelkMDCertDlg::StopWorkers() {
+    m_monitorStart.stop();
+    g_StopPinWatcher = 1;
+    CCardOSEvents::StopMonitor();
+    while (g_PinWatcherRunning != 0 || g_MonitorRunning != 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    }
+    m_monitorStarted = false;
+}
+
 void CVelkMDCertDlg::Exit() {
-    // Worker threads are stopped and the card registrations removed here once they exist.
+    StopWorkers();
+    // No certificate of a card stays registered once the program has ended.
+    {
+        CCert cert;
+        cert.RemoveAllPropagated();
+    }
     close();
 }
 
-void CVelkMDCertDlg::ShowBalloonTip(const char* text, const char* title, int iconKind,
-                                    int timeoutSeconds) {
-    m_lastBalloon = text;
-    uilog::Append("balloon", {BalloonIconName(iconKind), title, text});
-    m_tray.showMessage(QString::fromUtf8(title), QString::fromUtf8(text), BalloonIcon(iconKind),
-                       timeoutSeconds * 1000);
+void CVelkMDCertDlg::ShowBalloonTip(const char* text) {
+    m_tray.ShowBalloonTip(QString::fromUtf8(text), QString(), NIIF_NONE, kBalloonSeconds);
 }
 
 int CVelkMDCertDlg::OnMdMessage(quint32 wParam, qint64 lParam) {
@@ -191,12 +240,20 @@ int CVelkMDCertDlg::OnMdMessage(quint32 wParam, qint64 lParam) {
             const unsigned id = lParam >= 0 && lParam <= INT64_C(0xFFFFFFFE)
                                     ? static_cast<unsigned>(lParam)
                                     : 0xFFFFFFFFu;
-            ShowBalloonTip(CMsg::Get(id), "", 0, 10);
+            ShowBalloonTip(CMsg::Get(id));
         }
         return 1;
     case mdmsg::kStartAnimation:
+        if (!RescanPending()) {
+            m_tray.StartAnimation(kAnimationFrameMs, kAnimationUntilStopped);
+        }
+        return 1;
     case mdmsg::kStopAnimation:
-        // The tray animation comes with the animated icons.
+        if (!RescanPending()) {
+            m_tray.StopIconAnimation();
+            m_tray.DismissBalloonTip();
+            m_tray.ChangeIcon(g_CertCollection.HasEntries() ? IDR_MAINFRAME : IDI_NOCERT);
+        }
         return 1;
     case mdmsg::kRestart:
         if (LaunchRestart()) {
