@@ -13,10 +13,10 @@
 
 // The provider interface declares the handle opaque; this is its definition.
 struct VelkProviderHandle {
-    std::string reader;                              // empty: every reader PC/SC lists
-    std::optional<velkmd::Container> container;      // set for "\\.\<reader>\<name>"
-    std::vector<std::string> listing;                // the last enumeration's snapshot
-    int64_t lastIndex = -1;                          // index of the last enumeration call
+    std::string reader;                         // empty: every reader PC/SC lists
+    std::optional<velkmd::Container> container; // set for "\\.\<reader>\<name>"
+    std::vector<std::string> listing;           // the last enumeration's snapshot
+    bool keepSnapshot = false; // the last call asked for the first name's size only
     std::optional<std::vector<uint8_t>> certificate; // read once per context
     // Outcome of a PIN command that the user cancelled or that met a blocked
     // PIN: repeated for the same sequence without asking again, until "md@cls@@".

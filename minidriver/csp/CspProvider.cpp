@@ -133,18 +133,20 @@ void Release(VelkProviderHandle* handle) {
 }
 
 uint32_t EnumContainers(VelkProviderHandle* handle, uint32_t index, char* name, size_t* length) {
-    // Index 0 starts a new listing; a second call for index 0 (the size, then
-    // the name) keeps the snapshot just taken.
-    if (index == 0 && handle->lastIndex != 0) {
+    // Index 0 starts a new listing, unless the call before only asked for the
+    // size of the first name: then the name comes from the snapshot just taken.
+    if (index == 0 && !handle->keepSnapshot) {
         if (const uint32_t error = Snapshot(handle->reader, handle->listing)) {
             return error;
         }
     }
-    handle->lastIndex = index;
     if (index >= handle->listing.size()) {
+        handle->keepSnapshot = false;
         return ERROR_NO_MORE_ITEMS;
     }
-    return PutName(handle->listing[index], name, length);
+    const uint32_t result = PutName(handle->listing[index], name, length);
+    handle->keepSnapshot = index == 0 && (name == nullptr || result == ERROR_MORE_DATA);
+    return result;
 }
 
 uint32_t GetContainerName(VelkProviderHandle* handle, char* name, size_t* length) {

@@ -278,3 +278,40 @@ TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
 }
 
 } // namespace
+
+namespace {
+
+// Names by PP_ENUMCONTAINERS on an open context, from CRYPT_FIRST to the end.
+std::vector<std::string> ListOn(HCRYPTPROV prov) {
+    std::vector<std::string> names;
+    for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
+        BYTE name[64] = {};
+        DWORD length = sizeof name;
+        if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, name, &length, flags)) {
+            break;
+        }
+        names.emplace_back(reinterpret_cast<const char*>(name));
+    }
+    return names;
+}
+
+TEST_F(CspCardTest, EachListingOfAContextLooksAtTheCardAgain) {
+    pcscsim::AddReader(kReaderA);
+    const auto card = Insert(kReaderA, "tcos30");
+    HCRYPTPROV prov = 0;
+    const std::string prefix = "\\\\.\\" + kReaderA + "\\";
+    ASSERT_TRUE(CryptAcquireContextA(&prov, prefix.c_str(), mdtest::kProvider, PROV_RSA_FULL,
+                                     CRYPT_VERIFYCONTEXT));
+    DWORD longest = 0;
+    ASSERT_TRUE(CryptGetProvParam(prov, PP_ENUMCONTAINERS, nullptr, &longest, CRYPT_FIRST));
+    EXPECT_EQ(longest, 37u);
+    EXPECT_EQ(ListOn(prov).size(), 6u);
+    ASSERT_TRUE(card->WriteFile("3f00df02c500", Bytes(2048, 0x00)));
+    EXPECT_EQ(ListOn(prov).size(), 5u);
+    ASSERT_TRUE(card->WriteFile("3f00df02c100", Bytes(2048, 0xFF)));
+    ASSERT_TRUE(card->WriteFile("3f00df02c101", Bytes(2048, 0xFF)));
+    EXPECT_EQ(ListOn(prov).size(), 3u);
+    CryptReleaseContext(prov, 0);
+}
+
+} // namespace
