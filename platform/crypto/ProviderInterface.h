@@ -61,7 +61,7 @@ typedef struct VelkProviderFunctions {
     /* The context's container name (PP_CONTAINER). */
     uint32_t (*get_container_name)(VelkProviderHandle* handle, char* name, size_t* length);
 
-    /* 0 when the container holds a key of that spec (AT_KEYEXCHANGE 1,
+    /* 0 when the container holds a key of that kind (AT_KEYEXCHANGE 1,
      * AT_SIGNATURE 2), else NTE_NO_KEY (0x8009000D). */
     uint32_t (*get_user_key)(VelkProviderHandle* handle, uint32_t key_spec);
     /* The DER certificate of that key (KP_CERTIFICATE). */
@@ -75,7 +75,7 @@ typedef struct VelkProviderFunctions {
     uint32_t (*set_param)(VelkProviderHandle* handle, uint32_t param, const uint8_t* value,
                           size_t length);
 
-    /* RSA PKCS#1 v1.5 decryption with the key of that spec: ciphertext in
+    /* RSA PKCS#1 v1.5 decryption with the key of that kind: ciphertext in
      * natural (big-endian) byte order, the recovered message out. Used for the
      * wrapped content key of an enveloped message. */
     uint32_t (*decrypt)(VelkProviderHandle* handle, uint32_t key_spec, const uint8_t* ciphertext,

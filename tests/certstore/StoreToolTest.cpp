@@ -78,7 +78,7 @@ TEST(StoreToolTest, ListsWhatWasAddedWithItsKeyLink) {
               std::string::npos)
         << entry;
     EXPECT_NE(entry.find("Provider = Velkora Base Smart Card Crypto Provider"), std::string::npos);
-    EXPECT_NE(entry.find("Key Spec = 1"), std::string::npos);
+    EXPECT_NE(entry.find("KeySpec = 1"), std::string::npos);
     EXPECT_NE(list.out.substr(second).find("No key provider information"), std::string::npos);
 
     // Export by thumbprint, delete by index.

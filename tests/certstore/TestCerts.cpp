@@ -76,40 +76,40 @@ KeyPtr NewRsaKey(int bits) {
     return Wrap(key);
 }
 
-TestCert MakeCert(const CertSpec& spec) {
+TestCert MakeCert(const CertRecipe& recipe) {
     TestCert out;
-    out.key = spec.key ? spec.key : NewEcKey();
+    out.key = recipe.key ? recipe.key : NewEcKey();
     std::unique_ptr<X509, X509Free> x(X509_new());
     X509_set_version(x.get(), 2);
-    ASN1_INTEGER_set(X509_get_serialNumber(x.get()), spec.serial);
+    ASN1_INTEGER_set(X509_get_serialNumber(x.get()), recipe.serial);
     X509_gmtime_adj(X509_getm_notBefore(x.get()), -3600);
     X509_gmtime_adj(X509_getm_notAfter(x.get()), 86400L * 365);
     X509_NAME* subject = X509_get_subject_name(x.get());
     X509_NAME_add_entry_by_txt(subject, "O", MBSTRING_UTF8,
                                reinterpret_cast<const unsigned char*>("Velkora Test"), -1, -1, 0);
     X509_NAME_add_entry_by_txt(subject, "CN", MBSTRING_UTF8,
-                               reinterpret_cast<const unsigned char*>(spec.commonName.c_str()), -1,
-                               -1, 0);
+                               reinterpret_cast<const unsigned char*>(recipe.commonName.c_str()),
+                               -1, -1, 0);
     X509_set_pubkey(x.get(), out.key.get());
 
     std::unique_ptr<X509, X509Free> issuerCert;
     EVP_PKEY* signingKey = out.key.get();
-    if (spec.issuer) {
-        const unsigned char* p = spec.issuer->der.data();
-        issuerCert.reset(d2i_X509(nullptr, &p, static_cast<long>(spec.issuer->der.size())));
-        signingKey = spec.issuer->key.get();
+    if (recipe.issuer) {
+        const unsigned char* p = recipe.issuer->der.data();
+        issuerCert.reset(d2i_X509(nullptr, &p, static_cast<long>(recipe.issuer->der.size())));
+        signingKey = recipe.issuer->key.get();
     }
-    if (issuerCert && !spec.issuerNameIsSubject) {
+    if (issuerCert && !recipe.issuerNameIsSubject) {
         X509_set_issuer_name(x.get(), X509_get_subject_name(issuerCert.get()));
     } else {
         X509_set_issuer_name(x.get(), subject);
     }
     X509* issuerForExtensions = issuerCert ? issuerCert.get() : x.get();
     AddV3Extension(x.get(), issuerForExtensions, NID_subject_key_identifier, "hash");
-    if (!spec.issuer) {
+    if (!recipe.issuer) {
         AddV3Extension(x.get(), issuerForExtensions, NID_basic_constraints, "critical,CA:TRUE");
     }
-    if (spec.qcStatements) {
+    if (recipe.qcStatements) {
         AddQcStatements(x.get());
     }
     X509_sign(x.get(), signingKey, EVP_sha256());

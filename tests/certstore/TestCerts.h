@@ -20,7 +20,7 @@ struct TestCert {
     KeyPtr key;
 };
 
-struct CertSpec {
+struct CertRecipe {
     std::string commonName = "Test";
     const TestCert* issuer = nullptr; // null: self-signed
     KeyPtr key;                       // null: a fresh P-256 key
@@ -28,37 +28,37 @@ struct CertSpec {
     bool issuerNameIsSubject = false; // issuer name = subject, yet signed by `issuer`
     long serial = 1;
 
-    CertSpec& Issuer(const TestCert& cert) {
+    CertRecipe& Issuer(const TestCert& cert) {
         issuer = &cert;
         return *this;
     }
-    CertSpec& Key(KeyPtr k) {
+    CertRecipe& Key(KeyPtr k) {
         key = std::move(k);
         return *this;
     }
-    CertSpec& QcStatements() {
+    CertRecipe& QcStatements() {
         qcStatements = true;
         return *this;
     }
-    CertSpec& IssuerNameIsSubject() {
+    CertRecipe& IssuerNameIsSubject() {
         issuerNameIsSubject = true;
         return *this;
     }
-    CertSpec& Serial(long value) {
+    CertRecipe& Serial(long value) {
         serial = value;
         return *this;
     }
 };
 
-inline CertSpec Cert(std::string commonName) {
-    CertSpec spec;
-    spec.commonName = std::move(commonName);
-    return spec;
+inline CertRecipe Cert(std::string commonName) {
+    CertRecipe recipe;
+    recipe.commonName = std::move(commonName);
+    return recipe;
 }
 
 KeyPtr NewEcKey();
 KeyPtr NewRsaKey(int bits = 2048);
-TestCert MakeCert(const CertSpec& spec);
+TestCert MakeCert(const CertRecipe& recipe);
 
 // Upper-case hex SHA-1 of the DER: the store's key name.
 std::string Thumbprint(const std::vector<uint8_t>& der);

@@ -154,7 +154,7 @@ void PrintKeyLink(PCCERT_CONTEXT context, std::ostream& out) {
     out << "  Key Container = " << WideToUtf8(WideView(info->pwszContainerName)) << "\n"
         << "  Provider = " << WideToUtf8(WideView(info->pwszProvName)) << "\n"
         << "  Provider Type = " << info->dwProvType << "\n"
-        << "  Key Spec = " << info->dwKeySpec
+        << "  KeySpec = " << info->dwKeySpec
         << (info->dwKeySpec == AT_KEYEXCHANGE ? " (AT_KEYEXCHANGE)"
             : info->dwKeySpec == AT_SIGNATURE ? " (AT_SIGNATURE)"
                                               : "")
