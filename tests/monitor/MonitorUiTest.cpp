@@ -119,6 +119,10 @@ TEST_F(MonitorUiTest, PumpRunsWaitingEvents) {
 } // namespace
 
 int main(int argc, char** argv) {
+    // Nothing here needs a display, also not when the tests are listed.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
