@@ -114,21 +114,6 @@ TEST_F(PropagationTest, CardsRegisterPerReaderAndLeaveOnlyWithTheirReader) {
     EXPECT_EQ(MonitorEnv::Store("ROOT").size(), 1u);
 }
 
-TEST_F(PropagationTest, IssuingAuthorityGoesToCaAndNeverCounts) {
-    const TestCa sub(std::vector<NameEntry>{{"CN", "Velkora Sub CA"}});
-    const std::string ca = ContainerName('1', ReaderDigit(0, 2), '7', '1', "aaaa");
-    const std::string user = ContainerName('0', ReaderDigit(0, 2), '7', '1', "bbbb");
-    m_env.PutContainer(kReader0, ca, m_ca.Issue({{{"CN", "Issuing CA"}}, {0x44}}));
-    m_env.PutContainer(kReader0, user, sub.Issue({}));
-    const Record card(kReader0, AtrOf("Velkora MD - TCOS 3.0"));
-    CCert cert;
-    cert.AddReaderCertificates(card.Get());
-    EXPECT_EQ(MonitorEnv::Store("CA").size(), 1u);
-    EXPECT_TRUE(MonitorEnv::Store("ROOT").empty());
-    EXPECT_EQ(MonitorEnv::Store("MY").size(), 1u);
-    EXPECT_EQ(g_CertCollection.Size(), 1u);
-}
-
 TEST_F(PropagationTest, CardsThatAreNotOursAreLeftAlone) {
     const std::string user = ContainerName('0', ReaderDigit(0, 2), '7', '1');
     m_env.PutContainer(kReader0, user, m_ca.Issue({}));
