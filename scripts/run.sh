@@ -1,75 +1,153 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the normal configuration and starts the program.
+# The demo: installs what is missing, builds, and runs velkora-certmgr against a virtual
+# T-COS 3.0 signature card in a reader of a private pcscd, so that the card's certificates
+# show up in the user's certificate store.
 #   bash scripts/run.sh [velkora-certmgr arguments...]
-# With a desktop ($DISPLAY) the program runs there, in its tray. Without one it gets a virtual
-# X server with a tray host (Xvfb + trayer), or the offscreen platform when those are missing,
-# and a session bus of its own if there is none.
+# (the build is build/default; VELK_DEMO_BUILD_DIR=DIR uses another existing build)
+#
+# - The card types and the provider are registered in a demo machine hive under the user's
+#   data folder ($XDG_DATA_HOME/velkora, else ~/.local/share/velkora), or, when run as root
+#   on a machine without one, in the system's /etc/velkora/machine.hive.
+# - The card's image lives in the same folder; it is made (keys and certificates of a demo
+#   trust center) on the first run and kept for the next ones.
+# - The program registers the card's certificates in the user's "MY" store (the user hive
+#   under $XDG_CONFIG_HOME/velkora) and removes them again when it ends.
+# - With a desktop ($DISPLAY or $WAYLAND_DISPLAY) the program lives in its tray. Without one
+#   it runs on the offscreen platform; look at the store with the command printed below.
+# - Ctrl+C stops everything: the program first (its orderly exit removes the registrations),
+#   then the card, pcscd and the session bus this script started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-bash scripts/install-deps.sh
-cmake --preset default
-cmake --build --preset default
+if [[ $EUID -eq 0 ]] || ! command -v sudo >/dev/null; then
+    bash scripts/install-deps.sh
+else
+    sudo bash scripts/install-deps.sh
+fi
+# Only what the demo runs is built. VELK_DEMO_BUILD_DIR names an existing build to use instead
+# of the default preset's.
+targets=(velkora-certmgr velkora-store velkora-vcard velkora-md-install velkcsp velkoramd
+    velkora-pkcs11)
+if [[ -n ${VELK_DEMO_BUILD_DIR:-} ]]; then
+    build=$VELK_DEMO_BUILD_DIR
+    cmake -S "$root" -B "$build" >/dev/null
+    cmake --build "$build" --target "${targets[@]}"
+else
+    build=$root/build/default
+    cmake --preset default >/dev/null
+    cmake --build --preset default --target "${targets[@]}"
+fi
 
-program=$root/build/default/app/shell/velkora-certmgr
-pids=()
+program=$build/app/shell/velkora-certmgr
+store=$build/tools/store/velkora-store
+vcard=$build/vcard/velkora-vcard
+mdinstall=$build/minidriver/velkora-md-install
+modules=$build/minidriver/modules
+
+data=${XDG_DATA_HOME:-$HOME/.local/share}/velkora
+mkdir -p "$data"
+
+# --- Everything started here is stopped again, in reverse order ------------------------------
+program_pid=
+card_pid=
+bus_pid=
+pcscd_up=0
+stopping=0
 cleanup() {
-    local pid
-    for pid in "${pids[@]}"; do
-        kill "$pid" 2>/dev/null || true
-    done
-}
-trap cleanup EXIT
-
-# --- Card side -----------------------------------------------------------------------------
-# The private pcscd with the virtual card starts here, before the program, so that the
-# program's first scan already finds the card.
-
-# --- Desktop -------------------------------------------------------------------------------
-if [[ -z ${DISPLAY:-} ]]; then
-    if command -v Xvfb >/dev/null && command -v trayer >/dev/null; then
-        display_num=$((90 + RANDOM % 400))
-        Xvfb ":$display_num" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-        pids+=($!)
-        export DISPLAY=":$display_num"
-        for _ in $(seq 50); do
-            xdpyinfo >/dev/null 2>&1 && break
+    ((stopping)) && return
+    stopping=1
+    trap '' INT TERM
+    if [[ -n $program_pid ]] && kill -0 "$program_pid" 2>/dev/null; then
+        echo "Stopping velkora-certmgr (its registrations are removed)..."
+        "$program" stop >/dev/null 2>&1 || true
+        for _ in $(seq 100); do
+            kill -0 "$program_pid" 2>/dev/null || break
             sleep 0.1
         done
-        trayer --edge top --align right --widthtype request --height 24 \
-            --transparent false >/dev/null 2>&1 &
-        pids+=($!)
-        echo "No desktop: virtual display $DISPLAY with a tray host (Xvfb + trayer)."
-    else
-        export QT_QPA_PLATFORM=offscreen
-        echo "No desktop: running on the offscreen platform (no tray icon is visible)."
+        kill "$program_pid" 2>/dev/null || true
+        wait "$program_pid" 2>/dev/null || true
     fi
-fi
+    if [[ -n $card_pid ]]; then
+        kill "$card_pid" 2>/dev/null || true
+        wait "$card_pid" 2>/dev/null || true
+    fi
+    ((pcscd_up)) && bash "$root/scripts/pcscd-stop.sh" || true
+    if [[ -n $bus_pid ]]; then
+        kill "$bus_pid" 2>/dev/null || true
+    fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
 
+# --- Machine hive: card types and the provider -------------------------------------------
+system_hive=/etc/velkora/machine.hive
+if [[ $EUID -eq 0 && ! -e $system_hive && -z ${VELKORA_MACHINE_HIVE:-} ]]; then
+    mkdir -p "$(dirname "$system_hive")"
+    echo "Registering the card types and the provider in $system_hive"
+else
+    export VELKORA_MACHINE_HIVE=${VELKORA_MACHINE_HIVE:-$data/demo-machine.hive}
+    echo "Registering the card types and the provider in $VELKORA_MACHINE_HIVE"
+fi
+"$mdinstall" "$modules"
+
+# --- Card side: a private pcscd with the virtual card in its first reader -----------------
+eval "$(bash scripts/pcscd-start.sh --readers 2 --owner $$)"
+pcscd_up=1
+read -r card_port _ <<<"$VELK_VPCD_PORTS"
+image=$data/demo-card.img
+if [[ ! -e $image ]]; then
+    echo "Making the virtual T-COS 3.0 card $image (first run: keys and certificates)..."
+fi
+"$vcard" --profile tcos30 --image "$image" --port "$card_port" &
+card_pid=$!
+first_reader=${VELK_READER_NAMES%%|*}
+# The first scan of the program is to find the card already in its reader.
+for _ in $(seq 300); do
+    pcsc_scan -c 2>/dev/null | awk '/Reader 0:/ {r = 1; next} /Reader/ {r = 0} r && /Card inserted/ {f = 1} END {exit !f}' && break
+    kill -0 "$card_pid" 2>/dev/null || { echo "velkora-vcard ended early" >&2; exit 1; }
+    sleep 0.2
+done
+
+# --- Desktop -------------------------------------------------------------------------------
+if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
+    export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
+    echo "No desktop: running on the $QT_QPA_PLATFORM platform (no tray icon to see)."
+fi
 # "velkora-certmgr stop" and the minidriver reach the program over the session bus.
 if [[ -z ${DBUS_SESSION_BUS_ADDRESS:-} ]]; then
-    bus_address_file=$(mktemp)
-    dbus-daemon --session --nofork --print-address=1 >"$bus_address_file" 2>/dev/null &
-    pids+=($!)
+    bus_file=$(mktemp)
+    dbus-daemon --session --nofork --print-address=1 >"$bus_file" 2>/dev/null &
+    bus_pid=$!
     for _ in $(seq 50); do
-        [[ -s $bus_address_file ]] && break
+        [[ -s $bus_file ]] && break
         sleep 0.1
     done
-    DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$bus_address_file")
+    DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$bus_file")
     export DBUS_SESSION_BUS_ADDRESS
-    rm -f "$bus_address_file"
+    rm -f "$bus_file"
 fi
 
+# --- The program -----------------------------------------------------------------------------
+"$program" "$@" &
+program_pid=$!
+
 echo
-echo "Starting velkora-certmgr. To stop it, from another terminal:"
-stop_env="DBUS_SESSION_BUS_ADDRESS='$DBUS_SESSION_BUS_ADDRESS'"
-[[ -n ${XDG_RUNTIME_DIR:-} ]] && stop_env+=" XDG_RUNTIME_DIR='$XDG_RUNTIME_DIR'"
-echo "    $stop_env $program stop"
-echo "(or press Ctrl+C here)"
+echo "velkora-certmgr runs (pid $program_pid) with the virtual card in \"$first_reader\"."
+for _ in $(seq 300); do
+    "$store" -user -store MY 2>/dev/null | grep -q "Key Container" && break
+    kill -0 "$program_pid" 2>/dev/null || break
+    sleep 0.2
+done
+echo "The card's certificates in the user's store:"
+echo "    $store -user -store MY"
 echo
+"$store" -user -store MY | sed 's/^/    /'
+echo
+echo "Press Ctrl+C to stop the program, the card and pcscd."
 
 status=0
-"$program" "$@" || status=$?
+wait "$program_pid" || status=$?
+program_pid=
 echo "velkora-certmgr ended with exit code $status (see: $program --help)"
 exit "$status"
