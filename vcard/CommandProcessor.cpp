@@ -190,7 +190,12 @@ Bytes CommandProcessor::FileControlInfo(const CardFile& file) const {
         body.insert(body.end(), {0x82, 0x01, descriptor});
         break;
     }
-    Bytes fci{templateTag, static_cast<uint8_t>(body.size())};
+    // Built by reserve + push_back: gcc 12 at -O2 misreads an insert after a
+    // two-element initializer list as an out-of-bounds copy.
+    Bytes fci;
+    fci.reserve(body.size() + 2);
+    fci.push_back(templateTag);
+    fci.push_back(static_cast<uint8_t>(body.size()));
     fci.insert(fci.end(), body.begin(), body.end());
     return fci;
 }
