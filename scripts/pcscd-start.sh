@@ -7,7 +7,7 @@
 #   scripts/pcscd-stop.sh
 #
 # Options:
-#   --readers N   number of vpcd readers (1 to 16, default 1)
+#   --readers N   number of vpcd readers (0 to 16, default 1; 0: a pcscd without readers)
 #   --dir DIR     working directory (socket, reader config, log); default: a new temp dir
 #   --owner PID   stop pcscd by itself once process PID has ended (for test fixtures)
 #   --debug       run pcscd with -d (its log is DIR/pcscd.log)
@@ -42,8 +42,8 @@ while (($#)); do
     *) echo "pcscd-start: unknown option $1" >&2; exit 2 ;;
     esac
 done
-if ! [[ $readers =~ ^[0-9]+$ ]] || ((readers < 1 || readers > 16)); then
-    echo "pcscd-start: --readers must be 1 to 16" >&2
+if ! [[ $readers =~ ^[0-9]+$ ]] || ((readers < 0 || readers > 16)); then
+    echo "pcscd-start: --readers must be 0 to 16" >&2
     exit 2
 fi
 
@@ -192,7 +192,7 @@ CONF
     ready=0
     for _ in $(seq 100); do
         alive "$pid" || break
-        if ports_held_by "$pid" "${ports[@]}"; then
+        if [[ -S $socket ]] && ports_held_by "$pid" "${ports[@]}"; then
             ready=1
             break
         fi

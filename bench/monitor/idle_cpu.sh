@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# What watching the readers costs while nothing happens: the CPU time of velkora-certmgr
+# (offscreen, its monitor polling every 100 ms) and of the card side (pcscd and the virtual
+# cards it polls), and the program's resident memory, with 0, 1 and 4 vpcd readers each
+# holding a registered T-COS 3.0 card; beside pcsc_scan watching the same readers, and the
+# card side left alone. Figures are CPU seconds per minute, measured over WINDOW seconds.
+#   bash bench/monitor/idle_cpu.sh [BUILD_DIR] [WINDOW_SECONDS] [READER_COUNTS...]
+# BUILD_DIR defaults to build/default (velkora-certmgr, velkora-vcard, velkora-md-install and
+# the provider modules built); WINDOW to 30 seconds; the counts to 0 1 4.
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+root=$PWD
+build=$(cd "${1:-build/default}" && pwd)
+window=${2:-30}
+shift $(($# > 2 ? 2 : $#))
+counts=("$@")
+((${#counts[@]})) || counts=(0 1 4)
+settle=4
+hz=$(getconf CLK_TCK)
+
+work=$(mktemp -d "${TMPDIR:-/tmp}/velk-idle.XXXXXX")
+pids=()
+pcscd_up=0
+cleanup() {
+    local pid
+    for pid in "${pids[@]}"; do
+        kill "$pid" 2>/dev/null || true
+        wait "$pid" 2>/dev/null || true
+    done
+    pids=()
+    if ((pcscd_up)); then
+        bash "$root/scripts/pcscd-stop.sh" || true
+        pcscd_up=0
+    fi
+}
+trap 'cleanup; rm -rf "$work"' EXIT
+
+export VELKORA_MACHINE_HIVE=$work/machine.hive VELKORA_USER_HIVE=$work/user.hive
+export XDG_RUNTIME_DIR=$work/run QT_QPA_PLATFORM=offscreen
+unset DBUS_SESSION_BUS_ADDRESS
+mkdir -m 700 "$XDG_RUNTIME_DIR"
+"$build/minidriver/velkora-md-install" "$build/minidriver/modules"
+
+ticks() { # pid... : utime + stime of all their threads
+    local total=0 pid
+    for pid in "$@"; do
+        total=$((total + $(awk '{print $14 + $15}' "/proc/$pid/stat")))
+    done
+    echo "$total"
+}
+per_minute() { # ticks
+    awk -v t="$1" -v hz="$hz" -v w="$window" 'BEGIN {printf "%.3f", t / hz * 60 / w}'
+}
+rss_mib() { # pid
+    awk '/^VmRSS/ {printf "%.1f", $2 / 1024}' "/proc/$1/status"
+}
+cards_present() { # count
+    local n
+    n=$(pcsc_scan -c 2>/dev/null | grep -c "Card inserted" || true)
+    ((n == $1))
+}
+
+printf '%-8s %-34s %-28s %s\n' readers "velkora-certmgr" "pcsc_scan" "card side alone"
+printf '%-8s %-34s %-28s %s\n' "" "CPU s/min  card side  RSS MiB" "CPU s/min  card side  RSS" "CPU s/min"
+for readers in "${counts[@]}"; do
+    eval "$(bash scripts/pcscd-start.sh --readers "$readers" --dir "$work/pcscd")"
+    pcscd_up=1
+    read -r -a ports <<<"$VELK_VPCD_PORTS"
+    side=("$VELK_PCSCD_PID")
+    for ((i = 0; i < readers; i++)); do
+        "$build/vcard/velkora-vcard" --profile tcos30 --image "$work/card$i.img" \
+            --port "${ports[i]}" >/dev/null 2>&1 &
+        pids+=($!)
+        side+=($!)
+    done
+    for _ in $(seq 600); do
+        cards_present "$readers" && break
+        sleep 0.1
+    done
+    sleep "$settle"
+
+    # The card side with nobody watching.
+    s0=$(ticks "${side[@]}")
+    sleep "$window"
+    alone=$(per_minute $(($(ticks "${side[@]}") - s0)))
+
+    # The program, once its cards are registered.
+    : >"$work/ui.log"
+    VELKORA_MSGBOX_LOG=$work/ui.log "$build/app/shell/velkora-certmgr" >/dev/null 2>&1 &
+    program=$!
+    pids+=("$program")
+    for _ in $(seq 600); do
+        grep -q "^event	monitor	1" "$work/ui.log" && break
+        sleep 0.1
+    done
+    sleep "$settle"
+    a0=$(ticks "$program")
+    s0=$(ticks "${side[@]}")
+    sleep "$window"
+    app=$(per_minute $(($(ticks "$program") - a0)))
+    app_side=$(per_minute $(($(ticks "${side[@]}") - s0)))
+    app_rss=$(rss_mib "$program")
+    kill "$program"
+    wait "$program" 2>/dev/null || true
+
+    # pcsc_scan watching the same readers.
+    pcsc_scan -q >/dev/null 2>&1 &
+    scan=$!
+    pids+=("$scan")
+    sleep "$settle"
+    c0=$(ticks "$scan")
+    s0=$(ticks "${side[@]}")
+    sleep "$window"
+    scan_cpu=$(per_minute $(($(ticks "$scan") - c0)))
+    scan_side=$(per_minute $(($(ticks "${side[@]}") - s0)))
+    scan_rss=$(rss_mib "$scan")
+
+    printf '%-8s %-10s %-10s %-12s %-10s %-10s %-6s %s\n' "$readers" "$app" "$app_side" \
+        "$app_rss" "$scan_cpu" "$scan_side" "$scan_rss" "$alone"
+    cleanup
+done
+echo "(CPU seconds per minute, over ${window} s windows; card side: pcscd and the virtual cards)"
