@@ -1,22 +1,10 @@
 #include "card/CardPath.h"
 
+#include "util/HexDigit.h"
 #include <algorithm>
 
 namespace scard {
 namespace {
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 bool IsSeparator(char c) {
     return c == '/' || c == ':' || c == ' ';
@@ -35,8 +23,8 @@ std::optional<ParsedPath> ParseHexPath(std::string_view text) {
         if (i + 1 >= text.size() || path.length == kMaxPathBytes) {
             return std::nullopt;
         }
-        const int high = HexValue(text[i]);
-        const int low = HexValue(text[i + 1]);
+        const int high = velk::HexDigitValue(text[i]);
+        const int low = velk::HexDigitValue(text[i + 1]);
         if (high < 0 || low < 0) {
             return std::nullopt;
         }

@@ -2,6 +2,7 @@
 
 #include <openssl/crypto.h>
 
+#include "util/HexDigit.h"
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -66,19 +67,6 @@ std::string Hex8(uint8_t b) {
     return s;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 std::optional<Bytes> ParseHex(std::string_view text, size_t maxBytes) {
     if (text == "-") {
         return Bytes{};
@@ -88,8 +76,8 @@ std::optional<Bytes> ParseHex(std::string_view text, size_t maxBytes) {
     }
     Bytes out(text.size() / 2);
     for (size_t i = 0; i < out.size(); ++i) {
-        const int hi = HexDigit(text[2 * i]);
-        const int lo = HexDigit(text[2 * i + 1]);
+        const int hi = velk::HexDigitValue(text[2 * i]);
+        const int lo = velk::HexDigitValue(text[2 * i + 1]);
         if (hi < 0 || lo < 0) {
             return std::nullopt;
         }

@@ -1,23 +1,11 @@
 #include "vcard/CardPath.h"
 
+#include "util/HexDigit.h"
 #include <cstdio>
 
 namespace vcard {
 
-namespace {
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-} // namespace
+namespace {} // namespace
 
 std::optional<CardPath> ParseCardPath(std::string_view text) {
     CardPath path;
@@ -27,7 +15,7 @@ std::optional<CardPath> ParseCardPath(std::string_view text) {
         if (c == '/' || c == ':' || c == ' ') {
             continue;
         }
-        const int v = HexValue(c);
+        const int v = velk::HexDigitValue(c);
         if (v < 0) {
             return std::nullopt;
         }

@@ -1,5 +1,6 @@
 #include "minidriver/md/PinEntry.h"
 
+#include "util/HexDigit.h"
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -19,19 +20,6 @@ namespace {
 // The user may take their time over a PIN; the program itself answers at once.
 constexpr int kUserTimeoutMs = 10 * 60 * 1000;
 constexpr int kProgramTimeoutMs = 30 * 1000;
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
 
 bool StartsWith(std::string_view line, std::string_view word) {
     return line.substr(0, word.size()) == word &&
@@ -67,8 +55,8 @@ bool AssuanDecodeInto(std::string_view data, Secret& out) {
             if (i + 2 >= data.size()) {
                 return false;
             }
-            const int hi = HexValue(data[i + 1]);
-            const int lo = HexValue(data[i + 2]);
+            const int hi = velk::HexDigitValue(data[i + 1]);
+            const int lo = velk::HexDigitValue(data[i + 2]);
             if (hi < 0 || lo < 0) {
                 return false;
             }

@@ -1,5 +1,6 @@
 #include "tools/reg/RegFormat.h"
 
+#include "util/HexDigit.h"
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -101,19 +102,6 @@ bool ParseNumber(const std::string& text, uint64_t max, uint64_t& value) {
     return true;
 }
 
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9') {
-        return c - '0';
-    }
-    if (c >= 'a' && c <= 'f') {
-        return c - 'a' + 10;
-    }
-    if (c >= 'A' && c <= 'F') {
-        return c - 'A' + 10;
-    }
-    return -1;
-}
-
 } // namespace
 
 std::string RegTypeName(DWORD type) {
@@ -202,8 +190,8 @@ bool RegDataFromText(DWORD type, const std::string& text, std::vector<BYTE>& dat
             return false;
         }
         for (size_t i = 0; i < text.size(); i += 2) {
-            const int high = HexDigit(text[i]);
-            const int low = HexDigit(text[i + 1]);
+            const int high = velk::HexDigitValue(text[i]);
+            const int low = velk::HexDigitValue(text[i + 1]);
             if (high < 0 || low < 0) {
                 return false;
             }
