@@ -25,20 +25,20 @@ Bytes MakeGdo() {
 }
 
 void AddPins(const CardProfile& profile, CardState& state) {
-    for (const PinSpec& spec : profile.pins) {
+    for (const PinSpec& pinDef : profile.pins) {
         PinRecord pin;
-        pin.ref = spec.ref;
-        pin.df = (spec.ref & 0x80) ? CardPath{kMasterFile, 0xDF01} : CardPath{kMasterFile};
-        pin.partner = spec.partner;
-        pin.state = spec.initial;
+        pin.ref = pinDef.ref;
+        pin.df = (pinDef.ref & 0x80) ? CardPath{kMasterFile, 0xDF01} : CardPath{kMasterFile};
+        pin.partner = pinDef.partner;
+        pin.state = pinDef.initial;
         pin.maxTries = profile.maxTries;
         pin.tries = profile.maxTries;
-        switch (spec.initial) {
+        switch (pinDef.initial) {
         case PinState::NullPin:
             pin.value = profile.nullPin;
             break;
         case PinState::Set:
-            pin.value.assign(spec.initialValue.begin(), spec.initialValue.end());
+            pin.value.assign(pinDef.initialValue.begin(), pinDef.initialValue.end());
             break;
         case PinState::NotSet:
             break;

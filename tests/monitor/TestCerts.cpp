@@ -92,11 +92,11 @@ Bytes TestCa::Der() const {
     return ToDer(m_cert.get());
 }
 
-Bytes TestCa::Issue(const CertSpec& spec) const {
+Bytes TestCa::Issue(const CertSpec& wanted) const {
     const auto key = NewKey();
-    const auto subject = MakeName(spec.subject);
+    const auto subject = MakeName(wanted.subject);
     const auto cert = MakeCert(subject.get(), X509_get_subject_name(m_cert.get()), key.get(),
-                               m_key.get(), spec.serial, false, spec.qcStatements);
+                               m_key.get(), wanted.serial, false, wanted.qcStatements);
     return ToDer(cert.get());
 }
 

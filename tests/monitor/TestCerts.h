@@ -46,7 +46,7 @@ public:
     // The authority's own self-signed certificate.
     Bytes Der() const;
     // A certificate issued by this authority, with a key of its own.
-    Bytes Issue(const CertSpec& spec) const;
+    Bytes Issue(const CertSpec& wanted) const;
 
 private:
     std::unique_ptr<EVP_PKEY, PkeyFree> m_key;
