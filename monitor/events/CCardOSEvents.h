@@ -27,13 +27,16 @@ public:
     // 2 seconds, StartMonitorThread. Blocks for the pause.
     static void StartMonitor();
     // Removes what an earlier run registered, takes the reader count and
-    // runs the initial scan.
+    // runs the initial scan. A caller with other work in between does the
+    // same itself: RemoveAllPropagated and ReaderCount of a temporary CCert,
+    // later g_ReaderCount = that count and InitialScan.
     static void PrepareMonitor();
     // Clears g_StopMonitor and starts MonitorThread at a low priority; false
     // when a monitor thread is already running.
     static bool StartMonitorThread();
     // Sets g_StopMonitor and waits until the thread has ended (no-op when
-    // none runs). Called by Exit before the registrations are removed.
+    // none runs). Called by Exit before the registrations are removed; the
+    // thread may be in a poll, so this can take as long as one poll.
     static void StopMonitor();
 
     // Thread entry: polls until g_StopMonitor is set; returns 0.
