@@ -7,6 +7,8 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QMetaMethod>
 
 #include <algorithm>
@@ -41,6 +43,14 @@ QString Cut(const QString& text, int limit) {
     }
     const qsizetype end = text.at(limit - 1).isHighSurrogate() ? limit - 1 : limit;
     return text.left(end);
+}
+
+// Whether the desktop's tray is a StatusNotifier host, which Qt then prefers over XEmbed; its
+// balloons are desktop notifications, which an empty balloon cannot take down.
+bool StatusNotifierTray() {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    return bus.isConnected() && bus.interface() != nullptr &&
+           bus.interface()->isServiceRegistered(QStringLiteral("org.kde.StatusNotifierWatcher"));
 }
 
 const char* BalloonIconName(uint32_t kind) {
@@ -99,6 +109,7 @@ bool CSystemTray::CreateTrayIcon(QObject* /*owner*/, uint32_t callbackMessage,
                      balloonIcon, balloonTimeoutSeconds * 1000};
     }
     m_createdHidden = hidden;
+    m_notifications = StatusNotifierTray();
 
     m_tray.setIcon(m_icon);
     m_tray.setToolTip(m_toolTip);
@@ -269,8 +280,11 @@ bool CSystemTray::DismissBalloonTip() {
     if (m_removed) {
         return false;
     }
-    // With the text cleared after the balloon went out, an empty balloon takes it down.
-    m_tray.showMessage(QString(), QString(), QSystemTrayIcon::NoIcon, 1000);
+    // With the text cleared after the balloon went out, an empty balloon takes Qt's own
+    // balloon down; a desktop notification goes by its own time-out.
+    if (!m_notifications) {
+        m_tray.showMessage(QString(), QString(), QSystemTrayIcon::NoIcon, 1000);
+    }
     return true;
 }
 

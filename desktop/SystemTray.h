@@ -148,6 +148,7 @@ private:
     bool m_createdHidden = false;
     bool m_balloonsSupported = false;
     bool m_trayWasAvailable = false;
+    bool m_notifications = false; // balloons are desktop notifications
     std::function<bool()> m_trayAvailable;
     QTimer m_trayWatch;
 
