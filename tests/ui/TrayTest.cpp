@@ -2,6 +2,7 @@
 // so the icon starts "add pending"; tests that need a host replace the probe), and the icons
 // it shows.
 #include "desktop/SystemTray.h"
+#include "desktop/TrayIconSink.h"
 #include "res/IconPainter.h"
 #include "res/Resource.h"
 #include "res/ResourceIcon.h"
@@ -18,6 +19,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -343,6 +345,36 @@ TEST_F(TrayTest, ResourceIconsAreRecordedAndUnknownOnesRefused) {
     EXPECT_FALSE(fresh.ChangeIcon(IDR_MAINFRAME));
     EXPECT_FALSE(fresh.SetTooltipText("tip"));
     EXPECT_FALSE(fresh.ShowBalloonTip("text"));
+}
+
+TEST_F(TrayTest, MonitorThreadCallsArriveOnTheTrayThreadInOrder) {
+    CSystemTray tray;
+    CreateShown(tray);
+    ASSERT_TRUE(tray.SetAnimationIcons(AnimationFrames()));
+    CTrayIconSink sink(tray);
+
+    // Nothing happens on the calling thread: the tray changes only when its thread runs.
+    std::thread([&sink] {
+        EXPECT_TRUE(sink.ChangeIcon(IDI_NOCERT));
+        EXPECT_TRUE(sink.StartAnimation(10, 0xFFFFFFFF));
+    }).join();
+    EXPECT_FALSE(tray.IsAnimating());
+    EXPECT_EQ(tray.GetIcon().cacheKey(), LoadIconResource(IDR_MAINFRAME).cacheKey());
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(tray.IsAnimating());
+
+    // Stop, then the resting icon: in that order, so the resting icon stays.
+    std::thread([&sink] {
+        sink.StopIconAnimation();
+        sink.ChangeIcon(IDR_MAINFRAME);
+    }).join();
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(tray.IsAnimating());
+    EXPECT_EQ(tray.GetIcon().cacheKey(), LoadIconResource(IDR_MAINFRAME).cacheKey());
+    // An unknown resource is dropped on the tray's side.
+    std::thread([&sink] { EXPECT_TRUE(sink.ChangeIcon(4711)); }).join();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(tray.GetIcon().cacheKey(), LoadIconResource(IDR_MAINFRAME).cacheKey());
 }
 
 } // namespace
