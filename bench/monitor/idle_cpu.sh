@@ -5,8 +5,8 @@
 # holding a registered T-COS 3.0 card; beside pcsc_scan watching the same readers, and the
 # card side left alone. Figures are CPU seconds per minute, measured over WINDOW seconds.
 #   bash bench/monitor/idle_cpu.sh [BUILD_DIR] [WINDOW_SECONDS] [READER_COUNTS...]
-# BUILD_DIR defaults to build/default (velkora-certmgr, velkora-vcard, velkora-md-install and
-# the provider modules built); WINDOW to 30 seconds; the counts to 0 1 4.
+# BUILD_DIR defaults to build/default (velkora-certmgr, velkora-store, velkora-vcard,
+# velkora-md-install and the provider modules built); WINDOW to 30 seconds; the counts to 0 1 4.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -60,8 +60,9 @@ cards_present() { # count
     ((n == $1))
 }
 
-printf '%-8s %-34s %-28s %s\n' readers "velkora-certmgr" "pcsc_scan" "card side alone"
-printf '%-8s %-34s %-28s %s\n' "" "CPU s/min  card side  RSS MiB" "CPU s/min  card side  RSS" "CPU s/min"
+printf '%-8s %-45s %-28s %s\n' readers "velkora-certmgr" "pcsc_scan" "card side alone"
+printf '%-8s %-45s %-28s %s\n' "" "CPU s/min  card side  RSS MiB  registered" \
+    "CPU s/min  card side  RSS" "CPU s/min"
 for readers in "${counts[@]}"; do
     eval "$(bash scripts/pcscd-start.sh --readers "$readers" --dir "$work/pcscd")"
     pcscd_up=1
@@ -94,6 +95,10 @@ for readers in "${counts[@]}"; do
         sleep 0.1
     done
     sleep "$settle"
+    # How far it got: a reader that hangs in pcscd holds up the initial scan for good.
+    registered=$("$build/tools/store/velkora-store" -user -store MY 2>/dev/null |
+        grep -c "Key Container" || true)
+    grep -q "^event	monitor	1" "$work/ui.log" || registered="$registered,hung"
     a0=$(ticks "$program")
     s0=$(ticks "${side[@]}")
     sleep "$window"
@@ -115,8 +120,8 @@ for readers in "${counts[@]}"; do
     scan_side=$(per_minute $(($(ticks "${side[@]}") - s0)))
     scan_rss=$(rss_mib "$scan")
 
-    printf '%-8s %-10s %-10s %-12s %-10s %-10s %-6s %s\n' "$readers" "$app" "$app_side" \
-        "$app_rss" "$scan_cpu" "$scan_side" "$scan_rss" "$alone"
+    printf '%-8s %-10s %-10s %-8s %-10s %-10s %-10s %-6s %s\n' "$readers" "$app" "$app_side" \
+        "$app_rss" "$registered" "$scan_cpu" "$scan_side" "$scan_rss" "$alone"
     cleanup
 done
 echo "(CPU seconds per minute, over ${window} s windows; card side: pcscd and the virtual cards)"
