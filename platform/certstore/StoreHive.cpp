@@ -17,6 +17,12 @@ namespace {
 
 constexpr const char* kBlobValue = "Blob";
 
+// A key that vanished while we read (another thread or process deleted the
+// entry, or the whole store's last entry) reads as absent, not as a failure.
+bool IsGone(LONG error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_KEY_DELETED;
+}
+
 bool SameHex(const std::string& a, const std::string& b) {
     return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
                return std::toupper(static_cast<unsigned char>(x)) ==
@@ -31,7 +37,7 @@ std::optional<CertBlob> LoadEntry(HKEY certificates, const std::string& storeNam
     damaged = false;
     CHiveKey key;
     if (const LONG e = key.Open(certificates, keyName, KEY_READ)) {
-        error = e == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : e;
+        error = IsGone(e) ? ERROR_SUCCESS : e;
         return std::nullopt;
     }
     std::vector<uint8_t> bytes;
@@ -39,7 +45,7 @@ std::optional<CertBlob> LoadEntry(HKEY certificates, const std::string& storeNam
     if (const LONG e = key.QueryBytes(kBlobValue, bytes, &type)) {
         // A key without its Blob is an entry that never got written or is
         // being deleted: not there, and not worth a report.
-        error = e == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : e;
+        error = IsGone(e) ? ERROR_SUCCESS : e;
         return std::nullopt;
     }
     auto blob = ParseCertBlob(bytes);
@@ -84,11 +90,11 @@ LONG ReadStore(const std::string& storeName, StoreContent& out) {
     CHiveKey certificates;
     if (const LONG error =
             certificates.Open(HKEY_CURRENT_USER, CertificatesKeyPath(storeName), KEY_READ)) {
-        return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+        return IsGone(error) ? ERROR_SUCCESS : error;
     }
     std::vector<std::string> names;
     if (const LONG error = certificates.SubkeyNames(names)) {
-        return error;
+        return IsGone(error) ? ERROR_SUCCESS : error;
     }
     for (const auto& name : names) {
         LONG error = ERROR_SUCCESS;
@@ -122,7 +128,7 @@ LONG ReadEntry(const std::string& storeName, const std::string& thumbprint,
     CHiveKey certificates;
     if (const LONG error =
             certificates.Open(HKEY_CURRENT_USER, CertificatesKeyPath(storeName), KEY_READ)) {
-        return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+        return IsGone(error) ? ERROR_SUCCESS : error;
     }
     LONG error = ERROR_SUCCESS;
     bool damaged = false;
