@@ -2,7 +2,7 @@
 # What watching the readers costs while nothing happens: the CPU time of velkora-certmgr
 # (offscreen, its monitor polling every 100 ms) and of the card side (pcscd and the virtual
 # cards it polls), and the program's resident memory, with 0, 1 and 4 vpcd readers each
-# holding a registered T-COS 3.0 card; beside pcsc_scan watching the same readers, and the
+# holding a T-COS 3.0 card that the program registered when it was inserted; beside pcsc_scan watching the same readers, and the
 # card side left alone. Figures are CPU seconds per minute, measured over WINDOW seconds.
 #   bash bench/monitor/idle_cpu.sh [BUILD_DIR] [WINDOW_SECONDS] [READER_COUNTS...]
 # BUILD_DIR defaults to build/default (velkora-certmgr, velkora-store, velkora-vcard,
@@ -25,6 +25,12 @@ cleanup() {
     local pid
     for pid in "${pids[@]}"; do
         kill "$pid" 2>/dev/null || true
+        # A virtual card stuck inside a vpcd exchange does not see its signal.
+        for _ in $(seq 50); do
+            kill -0 "$pid" 2>/dev/null || break
+            sleep 0.1
+        done
+        kill -KILL "$pid" 2>/dev/null || true
         wait "$pid" 2>/dev/null || true
     done
     pids=()
@@ -68,6 +74,17 @@ for readers in "${counts[@]}"; do
     pcscd_up=1
     read -r -a ports <<<"$VELK_VPCD_PORTS"
     side=("$VELK_PCSCD_PID")
+
+    # The program first, then the cards, as a user inserts them: each is registered by the
+    # monitor thread.
+    : >"$work/ui.log"
+    VELKORA_MSGBOX_LOG=$work/ui.log "$build/app/shell/velkora-certmgr" >/dev/null 2>&1 &
+    program=$!
+    pids+=("$program")
+    for _ in $(seq 600); do
+        grep -q "^event	monitor	1" "$work/ui.log" && break
+        sleep 0.1
+    done
     for ((i = 0; i < readers; i++)); do
         "$build/vcard/velkora-vcard" --profile tcos30 --image "$work/card$i.img" \
             --port "${ports[i]}" >/dev/null 2>&1 &
@@ -78,27 +95,16 @@ for readers in "${counts[@]}"; do
         cards_present "$readers" && break
         sleep 0.1
     done
-    sleep "$settle"
-
-    # The card side with nobody watching.
-    s0=$(ticks "${side[@]}")
-    sleep "$window"
-    alone=$(per_minute $(($(ticks "${side[@]}") - s0)))
-
-    # The program, once its cards are registered.
-    : >"$work/ui.log"
-    VELKORA_MSGBOX_LOG=$work/ui.log "$build/app/shell/velkora-certmgr" >/dev/null 2>&1 &
-    program=$!
-    pids+=("$program")
-    for _ in $(seq 600); do
-        grep -q "^event	monitor	1" "$work/ui.log" && break
-        sleep 0.1
+    registered=0
+    for _ in $(seq 60); do
+        registered=$("$build/tools/store/velkora-store" -user -store MY 2>/dev/null |
+            grep -c "Key Container" || true)
+        ((registered >= 4 * readers)) && break
+        sleep 1
     done
     sleep "$settle"
-    # How far it got: a reader that hangs in pcscd holds up the initial scan for good.
     registered=$("$build/tools/store/velkora-store" -user -store MY 2>/dev/null |
         grep -c "Key Container" || true)
-    grep -q "^event	monitor	1" "$work/ui.log" || registered="$registered,hung"
     a0=$(ticks "$program")
     s0=$(ticks "${side[@]}")
     sleep "$window"
@@ -107,6 +113,12 @@ for readers in "${counts[@]}"; do
     app_rss=$(rss_mib "$program")
     kill "$program"
     wait "$program" 2>/dev/null || true
+
+    # The card side with nobody watching.
+    sleep "$settle"
+    s0=$(ticks "${side[@]}")
+    sleep "$window"
+    alone=$(per_minute $(($(ticks "${side[@]}") - s0)))
 
     # pcsc_scan watching the same readers.
     pcsc_scan -q >/dev/null 2>&1 &
