@@ -89,29 +89,52 @@ std::optional<VpcdSocket> VpcdSocket::Connect(const std::string& host, uint16_t 
 
 namespace {
 
-// Reads exactly `len` bytes; false on end of stream or error.
-bool ReadAll(int fd, uint8_t* buf, size_t len, bool& closed) {
+enum class ReadEnd { Done, Closed, Stopped, Error };
+
+// Reads exactly `len` bytes. Waits on `stopFd` too, so a peer that sends a
+// header and then nothing cannot keep a SIGTERM from ending the card.
+ReadEnd ReadAll(int fd, int stopFd, uint8_t* buf, size_t len) {
     size_t done = 0;
     while (done < len) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
+        const nfds_t count = stopFd >= 0 ? 2 : 1;
+        if (::poll(fds, count, -1) < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return ReadEnd::Error;
+        }
+        if (count == 2 && (fds[1].revents & POLLIN)) {
+            return ReadEnd::Stopped;
+        }
         // Linux clears TCP_QUICKACK on its own; setting it again before each
         // receive keeps ACKs immediate (ignored on a socketpair).
         const int one = 1;
         ::setsockopt(fd, IPPROTO_TCP, TCP_QUICKACK, &one, sizeof one);
-        const ssize_t n = ::recv(fd, buf + done, len - done, 0);
+        const ssize_t n = ::recv(fd, buf + done, len - done, MSG_DONTWAIT);
         if (n == 0) {
-            closed = true;
-            return false;
+            return ReadEnd::Closed;
         }
         if (n < 0) {
-            if (errno == EINTR) {
+            if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) {
                 continue;
             }
-            closed = errno == ECONNRESET;
-            return false;
+            return errno == ECONNRESET ? ReadEnd::Closed : ReadEnd::Error;
         }
         done += static_cast<size_t>(n);
     }
-    return true;
+    return ReadEnd::Done;
+}
+
+ServeEnd ToServeEnd(ReadEnd end) {
+    switch (end) {
+    case ReadEnd::Closed:
+        return ServeEnd::PeerClosed;
+    case ReadEnd::Stopped:
+        return ServeEnd::Stopped;
+    default:
+        return ServeEnd::Error;
+    }
 }
 
 bool WriteFrame(int fd, const std::vector<uint8_t>& body) {
@@ -158,14 +181,16 @@ ServeEnd ServeVpcd(VpcdSocket& socket, int stopFd, pcscsim::ICardEndpoint& card)
             continue;
         }
         uint8_t header[2];
-        bool closed = false;
-        if (!ReadAll(fd, header, sizeof header, closed)) {
-            return closed ? ServeEnd::PeerClosed : ServeEnd::Error;
+        if (const ReadEnd end = ReadAll(fd, stopFd, header, sizeof header); end != ReadEnd::Done) {
+            return ToServeEnd(end);
         }
         const size_t len = static_cast<size_t>(header[0]) << 8 | header[1];
         message.assign(len, 0);
-        if (len > 0 && !ReadAll(fd, message.data(), len, closed)) {
-            return closed ? ServeEnd::PeerClosed : ServeEnd::Error;
+        if (len > 0) {
+            if (const ReadEnd end = ReadAll(fd, stopFd, message.data(), len);
+                end != ReadEnd::Done) {
+                return ToServeEnd(end);
+            }
         }
         const auto answer = AnswerVpcdMessage(card, message);
         if (answer && !WriteFrame(fd, *answer)) {

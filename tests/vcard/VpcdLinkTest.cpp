@@ -97,6 +97,10 @@ TEST(VpcdLink, StopsWhenTheStopDescriptorFires) {
         std::async(std::launch::async, [&] { return vcard::ServeVpcd(socket, stop[0], *card); });
     reader.Send({vcard::vpcd::kGetAtr});
     EXPECT_EQ(reader.Receive(), card->Atr());
+    // A frame header announcing five bytes that never come must not keep the
+    // stop request from ending the card.
+    const uint8_t header[2] = {0x00, 0x05};
+    ASSERT_EQ(::write(fds[0], header, sizeof header), 2);
     ASSERT_EQ(::write(stop[1], "x", 1), 1);
     EXPECT_EQ(served.get(), vcard::ServeEnd::Stopped);
     ::close(stop[0]);
