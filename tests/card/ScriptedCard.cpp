@@ -1,36 +1,13 @@
 #include "tests/card/ScriptedCard.h"
 
+#include "tests/support/HexBytes.h"
+
 #include <stdexcept>
 
 namespace cardtest {
 
 std::vector<uint8_t> Hex(std::string_view text) {
-    std::vector<uint8_t> bytes;
-    int high = -1;
-    for (char c : text) {
-        int v = -1;
-        if (c >= '0' && c <= '9') {
-            v = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            v = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-            v = c - 'A' + 10;
-        } else if (c == ' ') {
-            continue;
-        } else {
-            throw std::invalid_argument("not hex");
-        }
-        if (high < 0) {
-            high = v;
-        } else {
-            bytes.push_back(static_cast<uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    if (high >= 0) {
-        throw std::invalid_argument("odd number of digits");
-    }
-    return bytes;
+    return velktest::HexBytes(text);
 }
 
 const std::vector<uint8_t> kAtrTcos20 =

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "tests/support/HexBytes.h"
 #include "vcard/VirtualCard.h"
 
 #include <cstdint>
@@ -16,29 +17,7 @@ using Bytes = std::vector<uint8_t>;
 
 // "00 A4 00 00" -> bytes; blanks are ignored.
 inline Bytes H(std::string_view hex) {
-    Bytes out;
-    int high = -1;
-    for (char c : hex) {
-        int v = -1;
-        if (c >= '0' && c <= '9') {
-            v = c - '0';
-        } else if (c >= 'a' && c <= 'f') {
-            v = c - 'a' + 10;
-        } else if (c >= 'A' && c <= 'F') {
-            v = c - 'A' + 10;
-        } else if (c == ' ') {
-            continue;
-        } else {
-            throw std::invalid_argument("bad hex");
-        }
-        if (high < 0) {
-            high = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(high << 4 | v));
-            high = -1;
-        }
-    }
-    return out;
+    return velktest::HexBytes(hex);
 }
 
 inline Bytes Cat(Bytes a, const Bytes& b) {
