@@ -11,7 +11,11 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 bash scripts/install-deps.sh
-export CCACHE_DIR=${CCACHE_DIR:-$root/build/ccache}
+# The compiler cache lives outside the clone, so a fresh clone (CI's) reuses it;
+# paths are hashed relative to the clone, so another folder hits the same entries.
+export CCACHE_DIR=${CCACHE_DIR:-$HOME/.cache/velkora/ccache}
+export CCACHE_BASEDIR=$root CCACHE_NOHASHDIR=1
+ccache --max-size=8G >/dev/null 2>&1 || true
 jobs=$(nproc)
 
 echo "== layout"
