@@ -1,7 +1,14 @@
 #!/usr/bin/env bash
 # Installs every Debian package the build, the tests and the demo need.
 # Idempotent: a package already present is not fetched again.
+#
+# One change beyond the packages: vsmartcard-vpcd ships /etc/reader.conf.d/vpcd, which gives
+# the machine's own pcscd two virtual readers listening on every network address. That file
+# is diverted out of pcscd's reader folder (dpkg-divert, so package upgrades follow it), and
+# a running system pcscd is restarted without the readers. The project's private pcscd
+# instances bring their own reader configuration. scripts/uninstall-deps.sh undoes this.
 set -euo pipefail
+cd "$(dirname "$0")"
 
 packages=(
   build-essential cmake ninja-build ccache pkg-config
@@ -14,8 +21,11 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   dbus dbus-x11 libdbus-1-dev xvfb xauth x11-utils trayer imagemagick xdotool
   pinentry-curses
-  ca-certificates procps psmisc
+  ca-certificates procps psmisc iproute2
 )
+
+# Before the install too, so that a first install puts the file aside at once.
+bash ./vpcd-reader-conf.sh divert
 
 missing=()
 for p in "${packages[@]}"; do
@@ -29,6 +39,5 @@ if ((${#missing[@]})); then
   apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
-# The system pcscd is started on demand by systemd on a desktop; here we run
-# private instances, so a socket-activated system one must not get in the way.
-exit 0
+bash ./vpcd-reader-conf.sh divert
+bash ./vpcd-reader-conf.sh check

@@ -8,25 +8,34 @@
 #
 # Options:
 #   --readers N   number of vpcd readers (0 to 16, default 1; 0: a pcscd without readers)
-#   --dir DIR     working directory (socket, reader config, log); default: a new temp dir
+#   --dir DIR     working directory (socket, reader config, log); default: a new temp dir.
+#                 An existing DIR must be the caller's own with mode 0700; a missing one
+#                 is made so.
 #   --owner PID   stop pcscd by itself once process PID has ended (for test fixtures)
 #   --debug       run pcscd with -d (its log is DIR/pcscd.log)
 #
 # Printed variables:
 #   PCSCLITE_CSOCK_NAME  the private socket (libpcsclite reads it once per process)
-#   VELK_PCSCD_PID       pid of the private pcscd
+#   VELK_PCSCD_PID       pid of the private pcscd (velkora-vcard joins its network by it)
 #   VELK_PCSCD_DIR       its working directory
-#   VELK_VPCD_PORTS      TCP port of each reader, in reader order (a card connects there)
+#   VELK_VPCD_PORTS      TCP port of each reader, in reader order (a card connects there,
+#                        from inside pcscd's network namespace)
 #   VELK_READER_NAMES    PC/SC names of the readers, separated by '|'
 #
 # Isolation: pcscd 1.9.9 ignores PCSCLITE_CSOCK_NAME for its own socket, so it is
 # socket-activated (LISTEN_FDS) on a socket in DIR. It would still write and, at
 # exit, delete /run/pcscd/pcscd.pid; where the kernel lets us, it therefore runs
 # in a private mount namespace in which DIR/run is mounted over /run/pcscd, so a
-# system pcscd and other private ones never see each other. Ports are chosen at
-# random among free ones and checked to be held by this pcscd; a clash retries.
+# system pcscd and other private ones never see each other.
+#
+# Network: the vpcd driver listens on every address and has no option to choose
+# one, so pcscd runs in a network namespace of its own that has nothing but a
+# loopback interface. Its readers are reachable from nowhere else: a card joins
+# that namespace first (velkora-vcard does so by VELK_PCSCD_PID). Without such a
+# namespace pcscd is not started. The socket and DIR are the caller's only.
 # Nothing is ever killed by name.
 set -euo pipefail
+umask 077
 
 readers=1
 dir=
@@ -55,8 +64,14 @@ driver=${VELK_VPCD_DRIVER:-/usr/lib/pcsc/drivers/serial/libifdvpcd.so}
 if [[ -z $dir ]]; then
     dir=$(mktemp -d "${TMPDIR:-/tmp}/velk-pcscd.XXXXXX")
 else
-    mkdir -p "$dir"
-    dir=$(cd "$dir" && pwd)
+    # A folder someone else made (or can write to) could redirect the log, the socket or the
+    # files removed below; only the caller's own private folder is used.
+    [[ -e $dir || -L $dir ]] || mkdir -m 0700 "$dir"
+    if [[ -L $dir || ! -d $dir || ! -O $dir ]] || [[ $(stat -c %a "$dir") != 700 ]]; then
+        echo "pcscd-start: $dir is not a folder of this user with mode 0700" >&2
+        exit 1
+    fi
+    dir=$(cd "$dir" && pwd -P)
 fi
 mkdir -p "$dir/conf" "$dir/run"
 rm -f "$dir/conf/"* "$dir/run/"* "$dir/pcscd.comm"
@@ -69,32 +84,24 @@ fi
 
 # The vpcd driver offers two slots per configured reader, on port P and P+1.
 entries=$(((readers + 1) / 2))
-span=$((entries * 2))
 
-# How to keep pcscd's pid file private (see above).
-# As root a mount namespace will do; anyone else needs a user namespace too.
+# The namespaces that keep pcscd's pid file and its readers private (see above).
+# As root mount and network namespaces will do; anyone else needs a user namespace too.
 # Without /run/pcscd to mount over, a tmpfs over /run takes its place there.
 namespace=()
 if [[ $EUID -eq 0 ]]; then
     mkdir -p /run/pcscd 2>/dev/null || true
-    if unshare -m --propagation private true 2>/dev/null; then
-        namespace=(unshare -m --propagation private)
-    fi
-elif unshare -rm --propagation private true 2>/dev/null; then
-    namespace=(unshare -rm --propagation private)
+    candidate=(unshare -m -n --propagation private)
+else
+    candidate=(unshare -r -m -n --propagation private)
 fi
-
-ports_free() { # first count
-    perl -MIO::Socket::INET -e '
-        my ($first, $count) = @ARGV;
-        for my $p ($first .. $first + $count - 1) {
-            my $s = IO::Socket::INET->new(LocalAddr => "0.0.0.0", LocalPort => $p,
-                                          Proto => "tcp", Listen => 1, ReuseAddr => 1);
-            exit 1 unless $s;
-            close $s;
-        }
-        exit 0;' "$1" "$2"
-}
+if "${candidate[@]}" ip link set lo up 2>/dev/null; then
+    namespace=("${candidate[@]}")
+else
+    echo "pcscd-start: cannot give pcscd a network namespace of its own (unshare -n, ip);" \
+        "its vpcd readers would listen on every address, so it is not started" >&2
+    exit 1
+fi
 
 ports_held_by() { # pid port...
     perl -e '
@@ -106,7 +113,7 @@ ports_held_by() { # pid port...
             $mine{$1} = 1 if defined $l && $l =~ /^socket:\[(\d+)\]$/;
         }
         my %listening;
-        for my $table ("/proc/net/tcp", "/proc/net/tcp6") {
+        for my $table ("/proc/$pid/net/tcp", "/proc/$pid/net/tcp6") {
             open(my $h, "<", $table) or next;
             <$h>;
             while (<$h>) {
@@ -135,7 +142,7 @@ launch() { # runs pcscd in the background, sets $pid
         unlink $path;
         my $s = IO::Socket::UNIX->new(Type => SOCK_STREAM(), Local => $path, Listen => 64)
             or die "pcscd-start: cannot listen on $path: $!\n";
-        chmod 0666, $path;
+        chmod 0600, $path;
         POSIX::dup2(fileno($s), 3) or die "dup2: $!\n" if fileno($s) != 3;
         open(my $fd3, "+<&=", 3) or die "fd 3: $!\n";
         fcntl($fd3, F_SETFD, 0) or die "fcntl: $!\n";
@@ -145,6 +152,7 @@ launch() { # runs pcscd in the background, sets $pid
     local inner=(perl -e "$activator" "$socket" "$pcscd_bin" -f "${debug[@]}" -c "$dir/conf")
     if ((${#namespace[@]})); then
         local private_run='
+            ip link set lo up || exit 1
             if [ -d /run/pcscd ]; then
                 mount --bind "$1" /run/pcscd || exit 1
             else
@@ -171,9 +179,9 @@ stop_pid() { # pid
 
 pid=
 ports=()
-for attempt in 1 2 3 4 5 6 7 8; do
-    base=$((20000 + 2 * (RANDOM % 20000)))
-    ports_free "$base" "$span" || continue
+# The namespace is pcscd's alone, so the driver's own default ports cannot clash.
+for attempt in 1 2 3; do
+    base=35963
     ports=()
     conf=$dir/conf/vpcd
     : >"$conf"

@@ -34,7 +34,10 @@ mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 # Display and tray host.
 display_num=$((90 + RANDOM % 400))
-Xvfb ":$display_num" -screen 0 640x360x24 -nolisten tcp >/dev/null 2>&1 &
+export XAUTHORITY=$work/Xauthority # only clients with the cookie reach the display
+(umask 077 && : >"$XAUTHORITY")
+xauth -q -f "$XAUTHORITY" add ":$display_num" . "$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')"
+Xvfb ":$display_num" -auth "$XAUTHORITY" -screen 0 640x360x24 -nolisten tcp >/dev/null 2>&1 &
 pids+=($!)
 export DISPLAY=":$display_num"
 for _ in $(seq 50); do

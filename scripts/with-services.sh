@@ -8,9 +8,18 @@ if [[ -z ${VELK_SERVICES_UP:-} ]]; then
     exec dbus-run-session -- "$0" "$@"
 fi
 display_num=$((90 + RANDOM % 400))
-Xvfb ":$display_num" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+# The display takes only clients that show its cookie, kept in a folder of ours: without
+# -auth any local user could connect to it, read its windows and type into them.
+services_dir=$(mktemp -d)
+export XAUTHORITY=$services_dir/Xauthority
+(umask 077 && : >"$XAUTHORITY")
+xauth -q -f "$XAUTHORITY" add ":$display_num" . "$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')"
+Xvfb ":$display_num" -auth "$XAUTHORITY" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
-cleanup() { kill "$xvfb_pid" 2>/dev/null || true; }
+cleanup() {
+    kill "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$services_dir"
+}
 trap cleanup EXIT
 export DISPLAY=":$display_num"
 for _ in $(seq 50); do

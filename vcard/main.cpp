@@ -1,6 +1,7 @@
 // velkora-vcard: puts a virtual card into a vsmartcard-vpcd reader of pcscd.
 // The card is inserted when the program connects and removed when it exits.
 
+#include "vcard/PcscdNetwork.h"
 #include "vcard/VirtualCard.h"
 #include "vcard/VpcdLink.h"
 
@@ -19,7 +20,7 @@ namespace {
 
 void PrintUsage(FILE* to) {
     std::fprintf(to, "usage: velkora-vcard --profile NAME [--image FILE] [--port N] [--host H]\n"
-                     "                     [--wait SECONDS]\n"
+                     "                     [--wait SECONDS] [--pcscd PID]\n"
                      "Connects a virtual card to vsmartcard-vpcd, the pcscd reader driver.\n"
                      "  --profile NAME  card type, one of:\n");
     for (const std::string& name : vcard::ProfileNames()) {
@@ -34,6 +35,8 @@ void PrintUsage(FILE* to) {
         "  --port N        vpcd slot port (default %u, the first slot)\n"
         "  --host H        where pcscd runs (default 127.0.0.1)\n"
         "  --wait SECONDS  how long to retry while vpcd is not up (default 10)\n"
+        "  --pcscd PID     join the network of this private pcscd first (default:\n"
+        "                  $VELK_PCSCD_PID, as scripts/pcscd-start.sh exports it)\n"
         "Removed from the reader on exit, SIGTERM or SIGINT.\n"
         "A new card's certificates come from the demo trust center kept in\n"
         "velkora-demo-tc.pem beside the image (or the file $VELKORA_TRUST_CENTER names).\n",
@@ -46,6 +49,7 @@ struct Options {
     std::string host = "127.0.0.1";
     unsigned long port = vcard::vpcd::kFirstPort;
     double waitSeconds = 10;
+    unsigned long pcscd = 0; // 0: stay in this process's network
 };
 
 bool ParseNumber(const char* text, unsigned long max, unsigned long& out) {
@@ -83,6 +87,8 @@ int ParseArgs(int argc, char** argv, Options& o) {
             o.port = n;
         } else if (a == "--wait" && ParseNumber(v, 3600, n)) {
             o.waitSeconds = static_cast<double>(n);
+        } else if (a == "--pcscd" && ParseNumber(v, 4194304, n) && n > 0) {
+            o.pcscd = n;
         } else {
             std::fprintf(stderr, "velkora-vcard: bad option %s %s\n", a.c_str(), v);
             return 2;
@@ -130,6 +136,12 @@ private:
 
 int main(int argc, char** argv) {
     Options o;
+    if (const char* pid = std::getenv("VELK_PCSCD_PID"); pid != nullptr && *pid != '\0') {
+        unsigned long n = 0;
+        if (ParseNumber(pid, 4194304, n)) {
+            o.pcscd = n;
+        }
+    }
     if (const int rc = ParseArgs(argc, argv, o); rc != 0) {
         if (rc == 2) {
             PrintUsage(stderr);
@@ -140,6 +152,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "velkora-vcard: unknown profile '%s' (see --help)\n",
                      o.profile.c_str());
         return 2;
+    }
+    if (o.pcscd != 0) {
+        std::string error;
+        // Before anything else: joining a user namespace needs a single-threaded process.
+        if (!vcard::EnterPcscdNetwork(static_cast<pid_t>(o.pcscd), error)) {
+            std::fprintf(stderr, "velkora-vcard: %s\n", error.c_str());
+            return 1;
+        }
     }
     SignalFd signals;
     if (signals.Fd() < 0) {

@@ -29,6 +29,46 @@ namespace {
 
 std::atomic<bool> g_instanceAlive{false};
 
+// The process's own private folder (mkdtemp, 0700), removed when the process ends. Every
+// instance keeps its pcscd folder inside it, at the same path each time: libpcsclite keeps
+// the first socket path it saw, and no one else can take a name in a folder of ours.
+class ProcessFolder {
+public:
+    ProcessFolder() {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && *tmp ? tmp : "/tmp") + "/velk-pcscd.XXXXXX";
+        if (mkdtemp(pattern.data()) != nullptr) {
+            m_path = pattern;
+        }
+    }
+    ~ProcessFolder() {
+        if (!m_path.empty()) {
+            rmdir(m_path.c_str());
+        }
+    }
+    ProcessFolder(const ProcessFolder&) = delete;
+    ProcessFolder& operator=(const ProcessFolder&) = delete;
+    const std::string& Path() const { return m_path; }
+
+private:
+    std::string m_path;
+};
+
+const std::string& PcscdFolder() {
+    static const ProcessFolder folder;
+    static const std::string path = folder.Path().empty() ? "" : folder.Path() + "/pcscd";
+    return path;
+}
+
+// Sets or clears an environment variable as it was before.
+void RestoreEnv(const char* name, bool had, const std::string& value) {
+    if (had) {
+        setenv(name, value.c_str(), 1);
+    } else {
+        unsetenv(name);
+    }
+}
+
 constexpr auto kCardTimeout = std::chrono::seconds(20);
 constexpr auto kReadersTimeout = std::chrono::seconds(10);
 
@@ -166,13 +206,18 @@ VirtualPcscd::VirtualPcscd(int readers) {
     const char* old = std::getenv("PCSCLITE_CSOCK_NAME");
     m_hadSocketEnv = old != nullptr;
     m_oldSocketEnv = old ? old : "";
+    const char* oldPid = std::getenv("VELK_PCSCD_PID");
+    m_hadPidEnv = oldPid != nullptr;
+    m_oldPidEnv = oldPid ? oldPid : "";
     m_ok = Start(readers);
 }
 
 bool VirtualPcscd::Start(int readers) {
-    // One directory per process: libpcsclite keeps the first socket path it saw.
-    const char* tmp = std::getenv("TMPDIR");
-    m_dir = std::string(tmp && *tmp ? tmp : "/tmp") + "/velk-pcscd-" + std::to_string(getpid());
+    m_dir = PcscdFolder();
+    if (m_dir.empty()) {
+        std::fprintf(stderr, "VirtualPcscd: no private folder\n");
+        return false;
+    }
     const std::string script = std::string(VELK_SOURCE_DIR) + "/scripts/pcscd-start.sh";
     const std::string command = "bash " + Quote(script) + " --readers " + std::to_string(readers) +
                                 " --dir " + Quote(m_dir) + " --owner " + std::to_string(getpid());
@@ -196,6 +241,8 @@ bool VirtualPcscd::Start(int readers) {
     }
     m_cards.assign(static_cast<size_t>(readers), 0);
     setenv("PCSCLITE_CSOCK_NAME", m_socket.c_str(), 1);
+    // velkora-vcard, started from here or by a test, joins pcscd's private network by it.
+    setenv("VELK_PCSCD_PID", m_pid.c_str(), 1);
 
     // pcscd accepts clients once its readers exist; wait until it lists them all.
     const auto deadline = std::chrono::steady_clock::now() + kReadersTimeout;
@@ -229,11 +276,8 @@ VirtualPcscd::~VirtualPcscd() {
         RunCapture("bash " + Quote(script) + " --pid " + Quote(m_pid) + " --dir " + Quote(m_dir),
                    ok);
     }
-    if (m_hadSocketEnv) {
-        setenv("PCSCLITE_CSOCK_NAME", m_oldSocketEnv.c_str(), 1);
-    } else {
-        unsetenv("PCSCLITE_CSOCK_NAME");
-    }
+    RestoreEnv("PCSCLITE_CSOCK_NAME", m_hadSocketEnv, m_oldSocketEnv);
+    RestoreEnv("VELK_PCSCD_PID", m_hadPidEnv, m_oldPidEnv);
     g_instanceAlive = false;
 }
 

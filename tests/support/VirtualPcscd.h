@@ -13,7 +13,9 @@ namespace velktest {
 //
 // libpcsclite reads PCSCLITE_CSOCK_NAME once per process, so every instance in
 // a process uses the same socket path, and only one instance may exist at a
-// time (a second one reports !Ok()). The vpcd driver gives each configured
+// time (a second one reports !Ok()). pcscd's readers listen in a network
+// namespace of pcscd's own; VELK_PCSCD_PID, set in this process's environment
+// while the instance lives, lets velkora-vcard join it. The vpcd driver gives each configured
 // reader two slots, so an odd number of readers shows one extra, empty reader
 // to PC/SC; ReaderName() names the ones asked for.
 class VirtualPcscd {
@@ -34,7 +36,8 @@ public:
     bool RemoveCard(int slot);
     std::string SocketPath() const;
 
-    // The TCP port of the slot's vpcd reader (for a card started by hand).
+    // The TCP port of the slot's vpcd reader (for a card started by hand: velkora-vcard
+    // started from this process finds pcscd's network by VELK_PCSCD_PID).
     int Port(int slot) const;
 
 private:
@@ -52,6 +55,8 @@ private:
     std::vector<pid_t> m_cards;
     bool m_hadSocketEnv = false;
     std::string m_oldSocketEnv;
+    bool m_hadPidEnv = false;
+    std::string m_oldPidEnv;
 };
 
 } // namespace velktest
