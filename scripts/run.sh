@@ -6,8 +6,9 @@
 # (the build is build/default; VELK_DEMO_BUILD_DIR=DIR uses another existing build)
 #
 # - The card types and the provider are registered in a demo machine hive under the user's
-#   data folder ($XDG_DATA_HOME/velkora, else ~/.local/share/velkora), or, when run as root
-#   on a machine without one, in the system's /etc/velkora/machine.hive.
+#   data folder ($XDG_DATA_HOME/velkora, else ~/.local/share/velkora), never in the system's
+#   /etc/velkora/machine.hive: the build tree's module paths would stay there after the demo,
+#   for every user's program to load from wherever the tree was.
 # - The card's image lives in the same folder; it is made (keys and certificates of a demo
 #   trust center) on the first run and kept for the next ones.
 # - The program registers the card's certificates in the user's "MY" store (the user hive
@@ -81,14 +82,8 @@ trap cleanup EXIT
 trap 'exit 130' INT TERM
 
 # --- Machine hive: card types and the provider -------------------------------------------
-system_hive=/etc/velkora/machine.hive
-if [[ $EUID -eq 0 && ! -e $system_hive && -z ${VELKORA_MACHINE_HIVE:-} ]]; then
-    mkdir -p "$(dirname "$system_hive")"
-    echo "Registering the card types and the provider in $system_hive"
-else
-    export VELKORA_MACHINE_HIVE=${VELKORA_MACHINE_HIVE:-$data/demo-machine.hive}
-    echo "Registering the card types and the provider in $VELKORA_MACHINE_HIVE"
-fi
+export VELKORA_MACHINE_HIVE=${VELKORA_MACHINE_HIVE:-$data/demo-machine.hive}
+echo "Registering the card types and the provider in $VELKORA_MACHINE_HIVE"
 "$mdinstall" "$modules"
 
 # --- Card side: a private pcscd with the virtual card in its first reader -----------------

@@ -7,4 +7,5 @@ enum ExitCode : int {
     kExitStopStart = 3,      // a "stop" start, whether or not an instance was found
     kExitWindowFailed = 4,   // the main window or its tray icon could not be created
     kExitBadSettings = 5,    // a settings hive file is damaged or not a hive
+    kExitLockUnusable = 6,   // the lock files belong to another user or are open to others
 };

@@ -71,6 +71,10 @@ bool CVelkMDCertApp::InitInstance() {
         m_exitCode = kExitBadSettings;
         return false;
     }
+    if (!LockFilesUsable()) {
+        m_exitCode = kExitLockUnusable;
+        return false;
+    }
     if (!m_commandLine.ArgumentsContain("-ts") && !IsRestartStart() &&
         m_instance.AnotherInstanceRuns()) {
         ShowMessageBox(CMsg::Get(IDS_ALREADY_RUNNING), CMsg::Get(IDS_APP_TITLE), MsgIcon::Error);
@@ -105,6 +109,23 @@ bool CVelkMDCertApp::SettingsHivesUsable() {
                " cannot be used: it is damaged or is not a settings file. It has been left "
                "unchanged; move it away to start with empty settings.";
     }
+    ShowMessageBox(text.c_str(), CMsg::Get(IDS_APP_TITLE), MsgIcon::Error);
+    return false;
+}
+
+// A lock that cannot be made reads as "no other instance" to the single-instance check, and
+// the restart hand-over would not wait: starting anyway could run two instances side by side.
+bool CVelkMDCertApp::LockFilesUsable() {
+    if (m_instance.LastError() != session::kErrorAccessDenied) {
+        return true;
+    }
+    std::string problem;
+    if (session::LockDirectory(&problem).empty() && problem.empty()) {
+        problem = "no folder for them";
+    }
+    const std::string text =
+        "The lock files that keep Velkora certificate manager to one instance cannot be used: " +
+        problem + ". The program does not start.";
     ShowMessageBox(text.c_str(), CMsg::Get(IDS_APP_TITLE), MsgIcon::Error);
     return false;
 }

@@ -29,6 +29,7 @@ public:
 
 private:
     bool SettingsHivesUsable();
+    bool LockFilesUsable();
     void StopRunningInstance();
     void CreateQtApplication();
     bool CreateMainWindow();

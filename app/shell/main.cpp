@@ -27,20 +27,23 @@ const char kHelp[] =
     "  2  refused: another instance runs in this session\n"
     "  3  a \"stop\" start, whether or not an instance was running\n"
     "  4  the main window or its tray icon could not be created (also: no display)\n"
-    "  5  a settings hive file is damaged or is not a settings file\n"
+    "  5  a settings hive file is damaged or is not a settings file, or its folder can be\n"
+    "     changed by another user\n"
+    "  6  the lock files cannot be used (their folder is another user's or open to others)\n"
     "\n"
     "Environment:\n"
     "  VELKORA_MACHINE_HIVE, VELKORA_USER_HIVE  other settings hive files\n"
     "  VELKORA_MSGBOX_LOG    record message boxes and balloons as lines in this file\n"
     "                        instead of showing boxes (for tests and scripted runs)\n"
     "  VELKORA_MSGBOX_ANSWER comma-separated answers for those boxes: ok,cancel,yes,no\n"
-    "  XDG_RUNTIME_DIR       the logon session's runtime directory (its lock files)\n";
+    "  XDG_RUNTIME_DIR       the logon session's runtime directory (its lock files; without\n"
+    "                        it: ~/.local/state/velkora/run-<host>)\n";
 
 } // namespace
 
 int main(int argc, char** argv) {
     static_assert(kExitSecondInstance == 2 && kExitStopStart == 3 && kExitWindowFailed == 4 &&
-                      kExitBadSettings == 5,
+                      kExitBadSettings == 5 && kExitLockUnusable == 6,
                   "keep the --help text in step");
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kHelp, stdout);

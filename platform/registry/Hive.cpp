@@ -2,6 +2,7 @@
 
 #include "platform/registry/HiveError.h"
 #include "platform/registry/HiveLocation.h"
+#include "platform/session/TrustedPath.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -213,6 +214,15 @@ LONG CHive::EnsureOpen(bool forWrite, bool& absent) {
     absent = false;
     if (m_bad) {
         return ERROR_BADDB;
+    }
+    if (!m_db) {
+        // Settings that another user can change or replace (a folder of theirs, one open to
+        // everyone, a path in a shared place) are not the user's settings.
+        if (std::string why = session::UntrustedPathReason(m_path, false); !why.empty()) {
+            m_bad = true;
+            ReportHiveFolderProblem(m_path, m_path.empty() ? "there is no home folder" : why);
+            return ERROR_BADDB;
+        }
     }
     struct stat st {};
     const bool exists = stat(m_path.c_str(), &st) == 0;

@@ -1,9 +1,10 @@
 #include "platform/registry/HiveLocation.h"
 
+#include "platform/session/PrivateFolder.h"
+
 #include <cerrno>
 #include <cstdlib>
 #include <fcntl.h>
-#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -12,22 +13,6 @@ namespace {
 std::string EnvOr(const char* name, const std::string& fallback) {
     const char* value = std::getenv(name);
     return (value != nullptr && *value != '\0') ? std::string(value) : fallback;
-}
-
-std::string HomeDir() {
-    const char* home = std::getenv("HOME");
-    if (home != nullptr && *home == '/') {
-        return home;
-    }
-    // getpwuid_r keeps this safe when another thread looks up users too.
-    struct passwd pw {};
-    struct passwd* found = nullptr;
-    char buffer[4096];
-    if (getpwuid_r(getuid(), &pw, buffer, sizeof buffer, &found) == 0 && found != nullptr &&
-        found->pw_dir != nullptr) {
-        return found->pw_dir;
-    }
-    return "/tmp";
 }
 
 bool Writable(const std::string& path) {
@@ -50,10 +35,12 @@ std::string UserHivePath() {
     const char* xdg = std::getenv("XDG_CONFIG_HOME");
     if (xdg != nullptr && *xdg == '/') {
         config = xdg;
-    } else {
-        config = HomeDir() + "/.config";
+    } else if (const std::string home = session::UserHomeDir(); !home.empty()) {
+        config = home + "/.config";
     }
-    return EnvOr("VELKORA_USER_HIVE", config + "/velkora/user.hive");
+    // No home at all: no path, which the hive refuses, rather than a place in a shared
+    // folder that another user could have made first.
+    return EnvOr("VELKORA_USER_HIVE", config.empty() ? "" : config + "/velkora/user.hive");
 }
 
 std::string ParentDir(const std::string& path) {
@@ -91,5 +78,10 @@ bool MakeParentDirs(const std::string& path, unsigned mode) {
     if (dir == "/" || dir == "." || !MakeParentDirs(dir, mode)) {
         return false;
     }
-    return mkdir(dir.c_str(), static_cast<mode_t>(mode)) == 0 || (errno == EEXIST && IsDir(dir));
+    if (mkdir(dir.c_str(), static_cast<mode_t>(mode)) != 0) {
+        return errno == EEXIST && IsDir(dir);
+    }
+    // The mode exactly, whatever the caller's umask: root with umask 077 would otherwise make
+    // the machine hive's folder unreadable for every user.
+    return chmod(dir.c_str(), static_cast<mode_t>(mode)) == 0;
 }

@@ -8,7 +8,8 @@
 // $VELKORA_MACHINE_HIVE, else /etc/velkora/machine.hive.
 std::string MachineHivePath();
 // $VELKORA_USER_HIVE, else $XDG_CONFIG_HOME/velkora/user.hive, with
-// ~/.config when XDG_CONFIG_HOME is unset, empty or not absolute.
+// ~/.config when XDG_CONFIG_HOME is unset, empty or not absolute; empty when
+// there is no home folder either.
 std::string UserHivePath();
 
 std::string ParentDir(const std::string& path);

@@ -1,5 +1,8 @@
 #include "platform/session/NamedMutex.h"
 
+#include "platform/session/PrivateFolder.h"
+#include "platform/session/TrustedPath.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -89,19 +92,28 @@ void ClearOwner(int fd) {
 
 } // namespace
 
-std::string LockDirectory() {
+std::string LockDirectory(std::string* problem) {
     const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-    std::string dir;
-    if (runtime != nullptr && *runtime == '/' && IsDir(runtime)) {
-        dir = std::string(runtime) + "/velkora";
-    } else {
-        dir = "/tmp/velkora-" + std::to_string(::geteuid());
+    if (runtime == nullptr || *runtime != '/' || !IsDir(runtime)) {
+        // No logon session's folder: a private one in the user's home, never a name in a
+        // shared folder that another user could make first.
+        return PrivateUserFolder("run", problem);
     }
+    const std::string dir = std::string(runtime) + "/velkora";
     if (::mkdir(dir.c_str(), 0700) != 0 && errno != EEXIST) {
+        if (problem != nullptr) {
+            *problem = dir + " cannot be created";
+        }
         return {};
     }
     // A directory that someone else made or opened up is not ours to trust.
-    return IsPrivateDir(dir) ? dir : std::string();
+    if (!IsPrivateDir(dir) || !UntrustedPathReason(dir, true).empty()) {
+        if (problem != nullptr) {
+            *problem = dir + " is not a private folder of this user (mode 0700)";
+        }
+        return {};
+    }
+    return dir;
 }
 
 std::string OwnerFilePath(const std::string& name) {

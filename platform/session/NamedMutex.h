@@ -6,7 +6,7 @@
 #include <string>
 
 // Named mutexes of one logon session, as lock files in a private per-user directory
-// ($XDG_RUNTIME_DIR/velkora, else /tmp/velkora-<uid> with mode 0700).
+// ($XDG_RUNTIME_DIR/velkora, else the user's own ~/.local/state/velkora/run-<host>, mode 0700).
 //
 // Every open handle holds a shared flock on "<name>.handles": a mutex "exists" while some
 // handle is open, so a create that finds another holder reports kErrorAlreadyExists. Ownership
@@ -76,8 +76,9 @@ bool ReleaseMutex(CNamedMutex& mutex);
 // Error code of the last call of this layer on the calling thread.
 std::uint32_t GetLastError();
 
-// The directory holding the lock files, created on demand; empty when unusable.
-std::string LockDirectory();
+// The directory holding the lock files, created on demand; empty when unusable (another
+// user's, open to others, or no place for it), with `problem` saying why.
+std::string LockDirectory(std::string* problem = nullptr);
 
 // The file that records the owner's pid of the named mutex (for diagnostics and tests).
 std::string OwnerFilePath(const std::string& name);

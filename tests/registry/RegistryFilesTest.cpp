@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 #include <string>
 #include <sys/stat.h>
+#include <vector>
 
 namespace {
 
@@ -130,6 +131,57 @@ TEST_F(RegistryFiles, MachineHiveTheUserCannotWrite) {
     uint32_t value = 0;
     EXPECT_EQ(GetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", "n", value), ERROR_SUCCESS);
     EXPECT_EQ(value, 7u);
+}
+
+TEST_F(RegistryFiles, HivesOnlyWhereNoOtherUserCanChangeThem) {
+    // Folders made for the machine hive are readable for every user whatever the umask.
+    const mode_t oldMask = umask(077);
+    EXPECT_EQ(SetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", "n", 1), ERROR_SUCCESS);
+    umask(oldMask);
+    EXPECT_EQ(Mode(m_hives.Dir() + "/machine"), 0755u);
+    EXPECT_EQ(Mode(m_hives.MachinePath()), 0644u);
+
+    // A folder open to everyone, or one of another user: refused like a damaged hive, and
+    // nothing is written there.
+    std::vector<std::string> places = {m_hives.Dir() + "/open"};
+    if (geteuid() == 0) {
+        places.push_back(m_hives.Dir() + "/foreign");
+    }
+    for (const std::string& folder : places) {
+        ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+        if (folder.ends_with("open")) {
+            ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+        } else {
+            ASSERT_EQ(chown(folder.c_str(), kNobody, kNobody), 0);
+        }
+        const std::string hive = folder + "/velkora/user.hive";
+        setenv("VELKORA_USER_HIVE", hive.c_str(), 1);
+        RegResetForTests();
+        EXPECT_EQ(RegCheckHive(HKEY_CURRENT_USER), ERROR_BADDB) << folder;
+        EXPECT_NE(RegGetHiveErrorText().find(folder), std::string::npos) << RegGetHiveErrorText();
+        EXPECT_NE(SetDword(HKEY_CURRENT_USER, "Software", "n", 1), ERROR_SUCCESS);
+        EXPECT_FALSE(std::filesystem::exists(folder + "/velkora")) << folder;
+    }
+    setenv("VELKORA_USER_HIVE", m_hives.UserPath().c_str(), 1);
+
+    // No home and no passwd entry: no user hive at all, not one under /tmp.
+    if (geteuid() == 0) {
+        const pid_t child = fork();
+        if (child == 0) {
+            unsetenv("HOME");
+            unsetenv("XDG_CONFIG_HOME");
+            unsetenv("VELKORA_USER_HIVE");
+            const bool dropped = setgid(54321) == 0 && setuid(54321) == 0;
+            RegResetForTests();
+            const bool refused = RegHivePath(HKEY_CURRENT_USER).empty() &&
+                                 RegCheckHive(HKEY_CURRENT_USER) == ERROR_BADDB &&
+                                 SetDword(HKEY_CURRENT_USER, "Software", "n", 1) != ERROR_SUCCESS;
+            _exit(dropped && refused ? 0 : 1);
+        }
+        int status = 0;
+        waitpid(child, &status, 0);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
 }
 
 TEST_F(RegistryFiles, DamagedAndForeignFilesAreReportedAndLeftAlone) {

@@ -154,4 +154,47 @@ TEST_F(RegTool, ErrorsHaveTheirOwnExitCodes) {
     }
 }
 
+TEST_F(RegTool, NumbersAreDecimalAndStoredNamesCannotForgeLinesNorFollowALink) {
+    // A leading 0 is not octal; hex needs 0x.
+    EXPECT_EQ(RunTool("add HKCU\\\\T /v A /t REG_DWORD /d 010 /f").exitCode, 0);
+    EXPECT_EQ(RunTool("add HKCU\\\\T /v B /t REG_QWORD /d 08 /f").exitCode, 0);
+    EXPECT_EQ(RunTool("add HKCU\\\\T /v C /t REG_DWORD /d 0x1F /f").exitCode, 0);
+    EXPECT_EQ(RunTool("add HKCU\\\\T /v D /t REG_DWORD /d 0x /f").exitCode, 5);
+    const ToolResult numbers = RunTool("query HKCU\\\\T");
+    EXPECT_NE(numbers.out.find("A    REG_DWORD    0xa\n    B    REG_QWORD    0x8\n"
+                               "    C    REG_DWORD    0x1f\n"),
+              std::string::npos)
+        << numbers.out;
+
+    // Names and text as another program may have stored them.
+    HKEY key = nullptr;
+    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Evil", 0, nullptr, 0, KEY_ALL_ACCESS,
+                              nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    const std::string text = "red \x1b[31m";
+    RegSetValueExA(key, "x\n[HKEY_LOCAL_MACHINE\\Forged]", 0, REG_SZ,
+                   reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+    RegCloseKey(key);
+    RegResetForTests();
+    const ToolResult query = RunTool("query HKCU\\\\Software\\\\Evil");
+    EXPECT_EQ(query.out.find_first_of("\x1b"), std::string::npos) << query.out;
+    EXPECT_NE(query.out.find("x\\x0a[HKEY_LOCAL_MACHINE\\Forged]    REG_SZ    red \\x1b[31m"),
+              std::string::npos)
+        << query.out;
+    const std::string file = m_hives.Dir() + "/export.txt";
+    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file).exitCode, 0);
+    const std::string exported = ReadFileBytes(file);
+    EXPECT_EQ(exported.find("\n[HKEY_LOCAL_MACHINE"), std::string::npos) << exported;
+    EXPECT_EQ(exported.find('\x1b'), std::string::npos) << exported;
+
+    // An export name that is a link someone left leads nowhere.
+    const std::string target = m_hives.Dir() + "/target";
+    WriteFileBytes(target, "keep");
+    const std::string link = m_hives.Dir() + "/link.txt";
+    ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+    EXPECT_NE(RunTool("export HKCU\\\\Software " + link + " /y").exitCode, 0);
+    EXPECT_EQ(ReadFileBytes(target), "keep");
+}
+
 } // namespace

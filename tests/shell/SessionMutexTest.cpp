@@ -267,13 +267,37 @@ TEST_F(SessionMutexTest, LockDirectoryMustBePrivate) {
     EXPECT_EQ(GetLastError(), kErrorAccessDenied);
     EXPECT_EQ(WaitForSingleObject(refused, kInfinite), kWaitFailed);
 
-    // A runtime directory that is not set falls back to a private one under /tmp.
+    // Without a runtime directory: a private folder in the user's home, never one in /tmp,
+    // and none at all in a home that another user controls.
     ::unsetenv("XDG_RUNTIME_DIR");
+    ::unsetenv("XDG_STATE_HOME");
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedHome = oldHome ? oldHome : "";
+    const std::string home = m_runtime + "/home";
+    ASSERT_EQ(::mkdir(home.c_str(), 0755), 0);
+    ::setenv("HOME", home.c_str(), 1);
     const std::string fallback = LockDirectory();
-    EXPECT_EQ(fallback, "/tmp/velkora-" + std::to_string(::geteuid()));
+    EXPECT_EQ(fallback.rfind(home + "/.local/state/velkora/run-", 0), 0u) << fallback;
     ASSERT_EQ(::stat(fallback.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0700u);
     EXPECT_EQ(st.st_uid, ::geteuid());
+    if (::geteuid() == 0) {
+        const std::string foreign = m_runtime + "/foreign";
+        ASSERT_EQ(::mkdir(foreign.c_str(), 0755), 0);
+        ASSERT_EQ(::chown(foreign.c_str(), 65534, 65534), 0);
+        ::setenv("HOME", foreign.c_str(), 1);
+        std::string problem;
+        EXPECT_EQ(LockDirectory(&problem), "");
+        EXPECT_NE(problem.find(foreign), std::string::npos) << problem;
+        CNamedMutex blocked = CreateMutexA(false, kName);
+        EXPECT_FALSE(blocked.IsValid());
+        EXPECT_EQ(GetLastError(), kErrorAccessDenied);
+    }
+    if (oldHome != nullptr) {
+        ::setenv("HOME", savedHome.c_str(), 1);
+    } else {
+        ::unsetenv("HOME");
+    }
 }
 
 } // namespace

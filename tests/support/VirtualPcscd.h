@@ -15,9 +15,9 @@ namespace velktest {
 // a process uses the same socket path, and only one instance may exist at a
 // time (a second one reports !Ok()). pcscd's readers listen in a network
 // namespace of pcscd's own; VELK_PCSCD_PID, set in this process's environment
-// while the instance lives, lets velkora-vcard join it. The vpcd driver gives each configured
-// reader two slots, so an odd number of readers shows one extra, empty reader
-// to PC/SC; ReaderName() names the ones asked for.
+// while the instance lives, lets velkora-vcard join it. The vpcd driver gives
+// each configured reader two slots, so an odd number of readers shows one
+// extra, empty reader to PC/SC; ReaderName() names the ones asked for.
 class VirtualPcscd {
 public:
     explicit VirtualPcscd(int readers = 1); // private pcscd with `readers` vpcd readers; sets

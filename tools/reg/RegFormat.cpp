@@ -77,9 +77,24 @@ bool PrintableString(const std::vector<BYTE>& data) {
     return true;
 }
 
+bool IsControl(char c) {
+    const auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 || byte == 0x7f;
+}
+
+void AppendEscaped(std::string& out, char c) {
+    char escaped[5];
+    std::snprintf(escaped, sizeof escaped, "\\x%02x", static_cast<unsigned char>(c));
+    out += escaped;
+}
+
 std::string Quoted(const std::string& text) {
     std::string quoted = "\"";
     for (const char c : text) {
+        if (IsControl(c)) {
+            AppendEscaped(quoted, c);
+            continue;
+        }
         if (c == '"' || c == '\\') {
             quoted += '\\';
         }
@@ -92,10 +107,16 @@ bool ParseNumber(const std::string& text, uint64_t max, uint64_t& value) {
     if (text.empty() || text[0] == '-' || text[0] == '+' || text[0] == ' ') {
         return false;
     }
+    // Decimal unless it says hex: "010" is ten, as a user reading it takes it.
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const char* digits = text.c_str() + (hex ? 2 : 0);
+    if (hex ? velk::HexDigitValue(*digits) < 0 : (*digits < '0' || *digits > '9')) {
+        return false;
+    }
     errno = 0;
     char* end = nullptr;
-    const unsigned long long parsed = std::strtoull(text.c_str(), &end, 0);
-    if (errno != 0 || end == text.c_str() || *end != '\0' || parsed > max) {
+    const unsigned long long parsed = std::strtoull(digits, &end, hex ? 16 : 10);
+    if (errno != 0 || end == digits || *end != '\0' || parsed > max) {
         return false;
     }
     value = parsed;
@@ -103,6 +124,19 @@ bool ParseNumber(const std::string& text, uint64_t max, uint64_t& value) {
 }
 
 } // namespace
+
+std::string RegEscapeControls(const std::string& text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (IsControl(c)) {
+            AppendEscaped(out, c);
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
 
 std::string RegTypeName(DWORD type) {
     for (const CTypeName& entry : kTypes) {

@@ -17,9 +17,15 @@ bool RegTypeFromName(const std::string& name, DWORD& type);
 std::string RegDataText(DWORD type, const std::vector<BYTE>& data);
 
 // The bytes that `text` stands for as a value of `type`, the way the add
-// command reads /d: decimal or 0x-hex numbers, hex digits for binary, "\0"
-// between strings. False when the text does not fit the type.
+// command reads /d: decimal numbers (a leading 0 is still decimal) or hex
+// after 0x, hex digits for binary, "\0" between strings. False when the text
+// does not fit the type.
 bool RegDataFromText(DWORD type, const std::string& text, std::vector<BYTE>& data);
+
+// `text` with every control character (below 0x20, and 0x7f) written as \xNN, so that a
+// stored name or string can neither start a line of its own nor reach the terminal as a
+// control sequence.
+std::string RegEscapeControls(const std::string& text);
 
 // One value as a line of an export file: "name"=dword:00000001 and so on.
 std::string RegExportLine(const std::string& name, DWORD type, const std::vector<BYTE>& data);

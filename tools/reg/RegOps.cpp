@@ -4,10 +4,13 @@
 #include "tools/reg/RegFormat.h"
 
 #include <algorithm>
-#include <fstream>
+#include <cerrno>
+#include <fcntl.h>
+#include <sstream>
 #include <string>
 #include <strings.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <vector>
 
 namespace {
@@ -17,6 +20,26 @@ struct CValue {
     DWORD type = REG_NONE;
     std::vector<BYTE> data;
 };
+
+bool WriteFileNoFollow(const std::string& path, const std::string& content) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        return false;
+    }
+    size_t written = 0;
+    bool ok = true;
+    while (ok && written < content.size()) {
+        const ssize_t n = write(fd, content.data() + written, content.size() - written);
+        if (n > 0) {
+            written += static_cast<size_t>(n);
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else {
+            ok = false;
+        }
+    }
+    return close(fd) == 0 && ok;
+}
 
 int Fail(LONG error, std::ostream& err) {
     switch (error) {
@@ -48,7 +71,7 @@ bool Confirm(const std::string& question, std::istream& in, std::ostream& out) {
 }
 
 std::string ShownName(const std::string& name) {
-    return name.empty() ? "(Default)" : name;
+    return name.empty() ? "(Default)" : RegEscapeControls(name);
 }
 
 LONG ReadValues(HKEY key, std::vector<CValue>& values) {
@@ -100,7 +123,7 @@ LONG ReadSubKeys(HKEY key, std::vector<std::string>& names) {
 
 void PrintValue(const CValue& value, std::ostream& out) {
     out << "    " << ShownName(value.name) << "    " << RegTypeName(value.type) << "    "
-        << RegDataText(value.type, value.data) << "\n";
+        << RegEscapeControls(RegDataText(value.type, value.data)) << "\n";
 }
 
 LONG QueryTree(HKEY key, const std::string& text, bool recurse, std::ostream& out) {
@@ -113,7 +136,7 @@ LONG QueryTree(HKEY key, const std::string& text, bool recurse, std::ostream& ou
     if (rc != ERROR_SUCCESS) {
         return rc;
     }
-    out << "\n" << text << "\n";
+    out << "\n" << RegEscapeControls(text) << "\n";
     for (const CValue& value : values) {
         PrintValue(value, out);
     }
@@ -122,7 +145,7 @@ LONG QueryTree(HKEY key, const std::string& text, bool recurse, std::ostream& ou
             out << "\n";
         }
         for (const std::string& name : subKeys) {
-            out << text << "\\" << name << "\n";
+            out << RegEscapeControls(text + "\\" + name) << "\n";
         }
         return ERROR_SUCCESS;
     }
@@ -166,7 +189,7 @@ int Query(const CRegArgs& args, std::ostream& out, std::ostream& err) {
     if (found == values.end()) {
         return Fail(ERROR_FILE_NOT_FOUND, err);
     }
-    out << "\n" << args.KeyText() << "\n";
+    out << "\n" << RegEscapeControls(args.KeyText()) << "\n";
     PrintValue(*found, out);
     out << "\n";
     return kExitOk;
@@ -269,7 +292,7 @@ LONG ExportTree(HKEY key, const std::string& text, std::ostream& file) {
     if (rc != ERROR_SUCCESS) {
         return rc;
     }
-    file << "\n[" << text << "]\n";
+    file << "\n[" << RegEscapeControls(text) << "]\n";
     for (const CValue& value : values) {
         file << RegExportLine(value.name, value.type, value.data) << "\n";
     }
@@ -298,19 +321,16 @@ int Export(const CRegArgs& args, std::istream& in, std::ostream& out, std::ostre
         out << "The operation was canceled.\n";
         return kExitCanceled;
     }
-    std::ofstream file(args.file, std::ios::binary | std::ios::trunc);
-    if (!file) {
-        err << "ERROR: Cannot write the file " << args.file << ".\n";
-        return kExitFailed;
-    }
+    std::ostringstream file;
     file << "VELKORA REGISTRY EXPORT 1\n";
     rc = ExportTree(key.get(), args.KeyText(), file);
     if (rc != ERROR_SUCCESS) {
         return Fail(rc, err);
     }
     file << "\n";
-    file.close();
-    if (!file) {
+    // Never through a link: in a shared folder someone else may have left one, pointing at a
+    // file of the user's (or of root's, for an export run as root).
+    if (!WriteFileNoFollow(args.file, file.str())) {
         err << "ERROR: Cannot write the file " << args.file << ".\n";
         return kExitFailed;
     }
