@@ -9,13 +9,15 @@
 
 // The folder for exported certificates: the user hive's "Personal" shell
 // folder, else the XDG documents folder, else $TEMP, $TMP or $TMPDIR, else a
-// folder of this user under /tmp (created), else the current directory.
+// private folder of this user (~/.local/state/velkora/export-<host>, created),
+// else the current directory.
 std::string GetExportFolder();
 
 // Writes the certificate's DER bytes to the export folder as
 // "msign0000.cer" .. "msign0999.cer": the first name that is free or whose
-// old file can be deleted. The path written, or empty (null certificate, all
-// 1000 names taken, a write failure).
+// old file can be deleted; when all 1000 are taken, the same in the private
+// folder above. The path written, or empty (null certificate, no name left in
+// either, a write failure).
 std::string SaveCertificateFile(PCCERT_CONTEXT cert);
 
 // Have the card's provider change or unblock the PIN of the certificate's

@@ -1,13 +1,12 @@
 #include "monitor/CardUtils.h"
 
 #include "platform/registry/Registry.h"
+#include "platform/session/PrivateFolder.h"
 
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
 
@@ -67,19 +66,6 @@ std::string XdgDocumentsFolder() {
     return IsDirectory(folder) ? folder : std::string();
 }
 
-// A folder of this user under /tmp: made now, or made by this user before.
-std::string TempFallback() {
-    const std::string folder = "/tmp/velkora-" + std::to_string(getuid());
-    if (mkdir(folder.c_str(), 0700) == 0) {
-        return folder;
-    }
-    struct stat st {};
-    if (lstat(folder.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == getuid()) {
-        return folder;
-    }
-    return {};
-}
-
 } // namespace
 
 std::string GetExportFolder() {
@@ -98,7 +84,8 @@ std::string GetExportFolder() {
         }
     }
     if (chosen.empty()) {
-        chosen = TempFallback();
+        // The user's own, never a name in /tmp that another user could have made first.
+        chosen = session::PrivateUserFolder("export");
     }
     return chosen.empty() ? folder : chosen;
 }

@@ -1,5 +1,7 @@
 #include "monitor/CardUtils.h"
 
+#include "platform/session/PrivateFolder.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <fcntl.h>
@@ -48,16 +50,28 @@ std::string SaveCertificateFile(PCCERT_CONTEXT cert) {
     if (cert == nullptr || cert->pbCertEncoded == nullptr) {
         return {};
     }
-    const std::string folder = GetExportFolder();
-    for (int n = 0; n < kMaxFiles; ++n) {
-        char name[32];
-        std::snprintf(name, sizeof name, "/msign%04d.cer", n);
-        const std::string path = folder + name;
-        // A name is free, or its old file is replaced when it can be deleted.
-        if (Exists(path) && unlink(path.c_str()) != 0) {
+    const std::string chosen = GetExportFolder();
+    // Someone who took every name in a shared folder (TMPDIR=/tmp) does not stop the export:
+    // it goes to the user's own folder then.
+    for (const std::string& folder : {chosen, session::PrivateUserFolder("export")}) {
+        if (folder.empty()) {
             continue;
         }
-        return WriteNewFile(path, cert->pbCertEncoded, cert->cbCertEncoded) ? path : std::string();
+        for (int n = 0; n < kMaxFiles; ++n) {
+            char name[32];
+            std::snprintf(name, sizeof name, "/msign%04d.cer", n);
+            const std::string path = folder + name;
+            // A name is free, or its old file is replaced when it can be deleted.
+            if (Exists(path) && unlink(path.c_str()) != 0) {
+                continue;
+            }
+            if (WriteNewFile(path, cert->pbCertEncoded, cert->cbCertEncoded)) {
+                return path;
+            }
+            if (errno != EEXIST) {
+                return {}; // a write failure, not a name taken meanwhile
+            }
+        }
     }
     return {};
 }

@@ -3,14 +3,19 @@
 #include "platform/crypto/ProviderInstall.h"
 #include "platform/scarddb/SCardDb.h"
 
+#include <filesystem>
+#include <system_error>
+
 namespace velkmd {
 
 long InstallMinidriver(const std::string& moduleDirectory) {
-    std::string image = moduleDirectory;
-    if (!image.empty() && image.back() != '/') {
-        image += '/';
+    // Stored absolute: a relative path would be looked up wherever each program runs.
+    std::error_code ec;
+    const std::filesystem::path folder = std::filesystem::absolute(moduleDirectory, ec);
+    if (ec || moduleDirectory.empty()) {
+        return ERROR_INVALID_PARAMETER;
     }
-    image += kCspModuleFile;
+    const std::string image = (folder.lexically_normal() / kCspModuleFile).string();
     if (const LONG error = velk::RegisterProvider(kProviderName, image, PROV_RSA_FULL)) {
         return error;
     }

@@ -14,7 +14,8 @@ inline constexpr const char* kCspModuleFile = "libvelkcsp.so";
 inline constexpr const char* kMdModuleFile = "libvelkoramd.so";
 inline constexpr const char* kPkcs11ModuleFile = "libvelkora-pkcs11.so";
 
-// 0 (ERROR_SUCCESS) or the first registry or smart-card database error.
+// 0 (ERROR_SUCCESS) or the first registry or smart-card database error. A
+// relative `moduleDirectory` is registered as the absolute path it names now.
 long InstallMinidriver(const std::string& moduleDirectory);
 
 // Removes the provider's registration; the card types stay (the certificate

@@ -4,9 +4,11 @@
 #include "platform/crypto/CryptProv.h"
 #include "platform/crypto/ProviderInstall.h"
 #include "platform/crypto/SoftProvider.h"
+#include "platform/session/TrustedPath.h"
 
 #include <dlfcn.h>
 #include <strings.h>
+#include <sys/stat.h>
 
 #include <cstddef>
 #include <cstdio>
@@ -76,6 +78,19 @@ const VelkProviderFunctions* LoadProviderModule(const std::string& path, DWORD& 
     const std::lock_guard lock(g_modulesMutex);
     if (const auto it = g_modules.find(path); it != g_modules.end()) {
         return &it->second.functions;
+    }
+    // Loading runs the module's code in every user's program: only a file that no one but root
+    // and the user can have put there or changed. A relative path would be looked up in the
+    // current folder or the library path, wherever the program happens to run.
+    if (std::string why = session::UntrustedPathReason(path, true); !why.empty()) {
+        Fail(path, "not loaded: " + why);
+        error = NTE_PROV_DLL_NOT_FOUND;
+        return nullptr;
+    }
+    if (struct stat st{}; stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) {
+        Fail(path, "not loaded: not a file");
+        error = NTE_PROV_DLL_NOT_FOUND;
+        return nullptr;
     }
     ModuleHandle handle(dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL));
     if (!handle) {

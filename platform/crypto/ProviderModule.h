@@ -20,8 +20,10 @@ struct ResolvedProvider {
 bool ResolveProvider(const char* name, DWORD type, ResolvedProvider& out, DWORD& error);
 
 // Loads the module at `path` once per process and returns its table (null
-// with `error` NTE_PROV_DLL_NOT_FOUND or NTE_PROVIDER_DLL_FAIL). The reason
-// goes to stderr and to LastProviderLoadError().
+// with `error` NTE_PROV_DLL_NOT_FOUND or NTE_PROVIDER_DLL_FAIL). Only an
+// absolute path to a file that it and every folder above it belong to root or
+// the user and are writable by no one else is loaded. The reason goes to
+// stderr and to LastProviderLoadError().
 const VelkProviderFunctions* LoadProviderModule(const std::string& path, DWORD& error);
 
 // Whether `name` is one of the built-in provider's names.

@@ -15,8 +15,13 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <utility>
+#include <vector>
 
 using namespace velktest;
 
@@ -345,6 +350,46 @@ TEST(ProviderWithoutInstallTest, BuiltInProviderServesTheDefaultType) {
     EXPECT_FALSE(
         CryptAcquireContextA(&prov, nullptr, kCardProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
     EXPECT_EQ(GetLastError(), NTE_KEYSET_NOT_DEF);
+}
+
+TEST_F(ProviderTest, OnlyModulesNoOtherUserCouldHavePlacedAreLoaded) {
+    // Copies of a working module: relative, writable by others, in another user's folder.
+    const std::string dir = m_hives.Dir();
+    const auto copyTo = [](const std::string& to) {
+        std::filesystem::copy_file(VELK_FAKE_PROVIDER, to,
+                                   std::filesystem::copy_options::overwrite_existing);
+    };
+    copyTo(dir + "/libopen.so");
+    ASSERT_EQ(chmod((dir + "/libopen.so").c_str(), 0666), 0);
+    copyTo(dir + "/librel.so");
+    std::vector<std::pair<std::string, std::string>> refused = {{"Relative", "librel.so"},
+                                                                {"Open", dir + "/libopen.so"}};
+    if (geteuid() == 0) {
+        ASSERT_EQ(mkdir((dir + "/foreign").c_str(), 0755), 0);
+        copyTo(dir + "/foreign/libforeign.so");
+        ASSERT_EQ(chown((dir + "/foreign").c_str(), 65534, 65534), 0);
+        refused.emplace_back("Foreign", dir + "/foreign/libforeign.so");
+    }
+    const std::string oldCwd = std::filesystem::current_path().string();
+    std::filesystem::current_path(dir);
+    for (const auto& [name, image] : refused) {
+        ASSERT_EQ(velk::RegisterProvider(name, image), ERROR_SUCCESS);
+        HCRYPTPROV prov = 0;
+        testing::internal::CaptureStderr();
+        EXPECT_FALSE(
+            CryptAcquireContextA(&prov, nullptr, name.c_str(), PROV_RSA_FULL, CRYPT_VERIFYCONTEXT))
+            << name;
+        testing::internal::GetCapturedStderr();
+        EXPECT_EQ(GetLastError(), NTE_PROV_DLL_NOT_FOUND) << name;
+        EXPECT_NE(velk::LastProviderLoadError().find("not loaded"), std::string::npos)
+            << velk::LastProviderLoadError();
+    }
+    std::filesystem::current_path(oldCwd);
+    // The module itself, where the build put it, loads.
+    ASSERT_EQ(velk::RegisterProvider("Build", VELK_FAKE_PROVIDER), ERROR_SUCCESS);
+    HCRYPTPROV prov = 0;
+    EXPECT_TRUE(CryptAcquireContextA(&prov, nullptr, "Build", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
+    CryptReleaseContext(prov, 0);
 }
 
 } // namespace

@@ -12,6 +12,7 @@
 #include "tests/monitor/MonitorEnv.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -85,11 +86,16 @@ TEST_F(UtilitiesTest, ExportFolderOrder) {
     env.Set("TEMP", nullptr);
     env.Set("TMP", nullptr);
     env.Set("TMPDIR", nullptr);
+    env.Set("XDG_STATE_HOME", nullptr);
+    env.Set("HOME", m_env.Path("home").c_str());
 
-    // Nothing set: a folder of this user under /tmp, made if need be.
-    const std::string fallback = "/tmp/velkora-" + std::to_string(getuid());
-    EXPECT_EQ(GetExportFolder(), fallback);
-    EXPECT_TRUE(fs::is_directory(fallback));
+    // Nothing set: a private folder of this user, made if need be, never one in /tmp.
+    const std::string fallback = GetExportFolder();
+    EXPECT_EQ(fallback.rfind(m_env.Path("home") + "/.local/state/velkora/export-", 0), 0u)
+        << fallback;
+    struct stat st {};
+    ASSERT_EQ(stat(fallback.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
 
     env.Set("TMPDIR", "/tmpdir");
     EXPECT_EQ(GetExportFolder(), "/tmpdir");
@@ -135,14 +141,18 @@ TEST_F(UtilitiesTest, SavedCertificateReplacesDeletableFilesOnly) {
     fs::create_directories(m_env.Path("msign0000.cer/inside"));
     EXPECT_EQ(SaveCertificateFile(cert.Get()), m_env.Path("msign0001.cer"));
 
-    // No name left: nothing written.
+    // No name left there (someone took them all in a shared folder): the user's private
+    // folder takes the file.
     fs::remove(m_env.Path("msign0001.cer"));
     for (int n = 1; n < 1000; ++n) {
         char name[32];
         std::snprintf(name, sizeof name, "msign%04d.cer/x", n);
         fs::create_directories(m_env.Path(name));
     }
-    EXPECT_EQ(SaveCertificateFile(cert.Get()), "");
+    env.Set("XDG_STATE_HOME", m_env.Path("state").c_str());
+    const std::string saved = SaveCertificateFile(cert.Get());
+    EXPECT_EQ(saved.rfind(m_env.Path("state") + "/velkora/export-", 0), 0u) << saved;
+    EXPECT_TRUE(saved.ends_with("/msign0000.cer")) << saved;
 }
 
 TEST_F(UtilitiesTest, PinCommandsGoThroughTheProvider) {
