@@ -355,6 +355,19 @@ TEST_F(ShellProcessTest, DamagedSettingsFileIsReportedAndKept) {
     EXPECT_EQ(kept, garbage);
 }
 
+TEST_F(ShellProcessTest, LockFolderOthersCanUseRefusesTheStart) {
+    // Another user could hold or remove the locks in it: no single-instance guarantee, so no
+    // start (rather than a second instance that believes it is the only one).
+    const std::string locks = m_runtime + "/velkora";
+    ASSERT_EQ(::mkdir(locks.c_str(), 0700), 0);
+    ASSERT_EQ(::chmod(locks.c_str(), 0777), 0);
+    QProcess& instance = Start({});
+    EXPECT_EQ(Finish(instance), 6);
+    const long box = Find("msgbox\terror\t");
+    ASSERT_GE(box, 0);
+    EXPECT_NE(Lines()[static_cast<std::size_t>(box)].find(locks), std::string::npos);
+}
+
 TEST_F(ShellProcessTest, NoDisplayIsAFailedWindow) {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
