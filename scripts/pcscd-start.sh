@@ -24,7 +24,7 @@
 #
 # Isolation: pcscd 1.9.9 ignores PCSCLITE_CSOCK_NAME for its own socket, so it is
 # socket-activated (LISTEN_FDS) on a socket in DIR. It would still write and, at
-# exit, delete /run/pcscd/pcscd.pid; where the kernel lets us, it therefore runs
+# exit, delete /run/pcscd/pcscd.pid; it therefore runs
 # in a private mount namespace in which DIR/run is mounted over /run/pcscd, so a
 # system pcscd and other private ones never see each other.
 #
@@ -150,21 +150,17 @@ launch() { # runs pcscd in the background, sets $pid
         $ENV{LISTEN_PID} = "$$";
         exec { $ARGV[0] } @ARGV or die "exec $ARGV[0]: $!\n";'
     local inner=(perl -e "$activator" "$socket" "$pcscd_bin" -f "${debug[@]}" -c "$dir/conf")
-    if ((${#namespace[@]})); then
-        local private_run='
-            ip link set lo up || exit 1
-            if [ -d /run/pcscd ]; then
-                mount --bind "$1" /run/pcscd || exit 1
-            else
-                mount -t tmpfs -o mode=755 tmpfs /run && mkdir /run/pcscd || exit 1
-            fi
-            shift
-            exec "$@"'
-        "${namespace[@]}" sh -c "$private_run" sh "$dir/run" "${inner[@]}" \
-            </dev/null >"$dir/pcscd.log" 2>&1 &
-    else
-        "${inner[@]}" </dev/null >"$dir/pcscd.log" 2>&1 &
-    fi
+    local private_run='
+        ip link set lo up || exit 1
+        if [ -d /run/pcscd ]; then
+            mount --bind "$1" /run/pcscd || exit 1
+        else
+            mount -t tmpfs -o mode=755 tmpfs /run && mkdir /run/pcscd || exit 1
+        fi
+        shift
+        exec "$@"'
+    "${namespace[@]}" sh -c "$private_run" sh "$dir/run" "${inner[@]}" \
+        </dev/null >"$dir/pcscd.log" 2>&1 &
     pid=$!
 }
 
