@@ -47,7 +47,7 @@ while (($#)); do
     --dir) dir=$2; shift 2 ;;
     --owner) owner=$2; shift 2 ;;
     --debug) debug=(-d); shift ;;
-    -h | --help) sed -n '2,30p' "$0"; exit 0 ;;
+    -h | --help) sed -n '2,36p' "$0"; exit 0 ;;
     *) echo "pcscd-start: unknown option $1" >&2; exit 2 ;;
     esac
 done
