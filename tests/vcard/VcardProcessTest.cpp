@@ -7,6 +7,7 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstdlib>
 #include <netinet/in.h>
 #include <poll.h>
 #include <spawn.h>
@@ -103,6 +104,8 @@ pid_t Spawn(const std::vector<std::string>& args) {
         argv.push_back(a.data());
     }
     argv.push_back(nullptr);
+    // The stand-in listens in this network, not in that of a private pcscd started earlier.
+    unsetenv("VELK_PCSCD_PID");
     pid_t pid = 0;
     if (posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
         return 0;
