@@ -232,7 +232,13 @@ bool PinEntry::Command(std::string_view verb, std::string_view argument) {
     line += ' ';
     line += AssuanEscape(argument);
     bool err = false;
-    return Send(line) && Await(m_limits.program, nullptr, err);
+    if (Send(line) && Await(m_limits.program, nullptr, err)) {
+        return true;
+    }
+    if (!err) {
+        Stop(); // silent or out of step: no BYE that would wait once more
+    }
+    return false;
 }
 
 PinEntry::Result PinEntry::GetPin(Secret& pin) {

@@ -151,7 +151,7 @@ TEST(PinEntryProtocol, EscapesAndDecodes) {
 
 TEST(PinEntryProtocol, AProgramThatNeverStopsTalkingIsGivenUpOnAsAWhole) {
     // Greets, answers the title, and then sends a status line every 20 ms
-    // without ever answering GETPIN or BYE.
+    // without ever answering another command.
     mdtest::TempDir dir;
     const std::string script = dir.File("chatty");
     std::ofstream(script) << "#!/bin/sh\n"
@@ -167,6 +167,12 @@ TEST(PinEntryProtocol, AProgramThatNeverStopsTalkingIsGivenUpOnAsAWhole) {
         EXPECT_TRUE(entry.SetTitle("title"));
         velkmd::Secret pin;
         EXPECT_EQ(entry.GetPin(pin), velkmd::PinEntry::Result::Failed);
+        EXPECT_FALSE(entry.Ok());
+    }
+    {
+        velkmd::PinEntry entry(limits);
+        ASSERT_TRUE(entry.SetTitle("title"));
+        EXPECT_FALSE(entry.SetDescription("text"));
         EXPECT_FALSE(entry.Ok());
     }
     {
