@@ -8,6 +8,7 @@
 #include "platform/crypto/WinCrypt.h"
 
 #include <cstdio>
+#include <dlfcn.h>
 #include <sys/prctl.h>
 
 int main(int argc, char** argv) {
@@ -18,6 +19,10 @@ int main(int argc, char** argv) {
     // The test takes a core of this process where ptrace is limited to
     // ancestors.
     prctl(PR_SET_PTRACER, PR_SET_PTRACER_ANY, 0, 0, 0);
+    // The certificate manager has libdbus loaded for good (through Qt); here
+    // only the provider's module brings it, and unloading it would leave the
+    // session-bus connection libdbus keeps for the process as a leak.
+    dlopen("libdbus-1.so.3", RTLD_NOW | RTLD_NODELETE);
     HCRYPTPROV prov = 0;
     if (!CryptAcquireContextA(&prov, argv[1], "Velkora Base Smart Card Crypto Provider",
                               PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {

@@ -15,7 +15,8 @@
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
+#include <optional>
+#include <set>
 #include <signal.h>
 #include <spawn.h>
 #include <string>
@@ -26,6 +27,15 @@
 #include <vector>
 
 extern char** environ;
+
+// A sanitizer's shadow and allocator regions make cores of tens of gigabytes.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define VELK_CORES_TOO_LARGE 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define VELK_CORES_TOO_LARGE 1
+#endif
+#endif
 
 namespace {
 
@@ -111,21 +121,50 @@ bool WaitForFile(const std::string& path) {
     return std::filesystem::exists(path);
 }
 
-// The core of `pid` as bytes; empty when gcore failed.
-std::string TakeCore(const mdtest::TempDir& dir, pid_t pid) {
+// Which of `texts` the core of `pid` holds; nullopt when gcore failed. Only
+// the data extents of the file are read: a sanitizer's reservations make a
+// core of terabytes that are almost all hole.
+std::optional<std::set<std::string>> SearchCore(const mdtest::TempDir& dir, pid_t pid,
+                                                const std::vector<std::string>& texts) {
     const std::string prefix = dir.File("core");
     if (Wait(Spawn({"gcore", "-o", prefix, std::to_string(pid)})) != 0) {
-        return {};
+        return std::nullopt;
     }
     const std::string file = prefix + "." + std::to_string(pid);
-    std::ifstream in(file, std::ios::binary);
-    std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    const int fd = open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return std::nullopt;
+    }
+    std::set<std::string> found;
+    std::string window; // the chunk read, after the tail of the one before
+    std::vector<char> chunk(1 << 20);
+    for (off_t at = 0;;) {
+        const off_t data = lseek(fd, at, SEEK_DATA);
+        const off_t hole = data < 0 ? -1 : lseek(fd, data, SEEK_HOLE);
+        if (hole <= data) {
+            break;
+        }
+        for (at = data; at < hole;) {
+            const auto want = static_cast<std::size_t>(std::min<off_t>(hole - at, 1 << 20));
+            const ssize_t n = pread(fd, chunk.data(), want, at);
+            if (n <= 0) {
+                at = hole;
+                break;
+            }
+            window.append(chunk.data(), static_cast<std::size_t>(n));
+            for (const std::string& text : texts) {
+                if (window.find(text) != std::string::npos) {
+                    found.insert(text);
+                }
+            }
+            window.erase(0, window.size() > 64 ? window.size() - 64 : 0);
+            at += n;
+        }
+        window.clear();
+    }
+    close(fd);
     std::filesystem::remove(file);
-    return bytes;
-}
-
-bool Holds(const std::string& core, const char* text) {
-    return core.find(text) != std::string::npos;
+    return found;
 }
 
 // The velkora-vcard child of this process.
@@ -152,6 +191,9 @@ bool SiblingsTraceable() {
 }
 
 TEST(PinCore, NoPinInTheCoresOfThePinCommandAndTheCard) {
+#ifdef VELK_CORES_TOO_LARGE
+    GTEST_SKIP() << "no cores of sanitized processes";
+#endif
     mdtest::TempDir dir;
     mdtest::RegisteredProvider provider(dir);
     ASSERT_EQ(provider.Result(), 0);
@@ -180,12 +222,13 @@ TEST(PinCore, NoPinInTheCoresOfThePinCommandAndTheCard) {
     const pid_t probe = run();
     ASSERT_GT(probe, 0);
     const bool atPrompt = WaitForFile(dir.File("at-prompt"));
-    const std::string core = atPrompt ? TakeCore(dir, probe) : std::string();
+    const auto core =
+        atPrompt ? SearchCore(dir, probe, {reader, kFirstPin}) : std::set<std::string>();
     std::ofstream(dir.File("go")).close();
     EXPECT_EQ(Wait(probe), 0);
     ASSERT_TRUE(atPrompt);
-    ASSERT_TRUE(Holds(core, reader.c_str())) << "no usable core of the PIN command";
-    EXPECT_FALSE(Holds(core, kFirstPin)) << "the old PIN is in the core";
+    ASSERT_TRUE(core && core->count(reader)) << "no usable core of the PIN command";
+    EXPECT_FALSE(core->count(kFirstPin)) << "the old PIN is in the core";
 
     // A change the card refuses: the card process keeps none of it.
     std::filesystem::remove(dir.File("hold"));
@@ -194,10 +237,12 @@ TEST(PinCore, NoPinInTheCoresOfThePinCommandAndTheCard) {
     if (!SiblingsTraceable()) {
         GTEST_SKIP() << "ptrace is limited to ancestors: no core of velkora-vcard";
     }
-    const std::string cardCore = TakeCore(dir, CardProcess());
-    ASSERT_TRUE(Holds(cardCore, kSecondPin)) << "no usable core of the card (its PIN is missing)";
+    const auto cardCore =
+        SearchCore(dir, CardProcess(), {kSecondPin, kFirstPin, kWrongPin, kRefusedNewPin});
+    ASSERT_TRUE(cardCore && cardCore->count(kSecondPin))
+        << "no usable core of the card (its PIN is missing)";
     for (const char* pin : {kFirstPin, kWrongPin, kRefusedNewPin}) {
-        EXPECT_FALSE(Holds(cardCore, pin)) << pin << " is in the card's core";
+        EXPECT_FALSE(cardCore->count(pin)) << pin << " is in the card's core";
     }
 }
 
