@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -127,7 +128,22 @@ bool SCard::Transmit() {
         m_sw2 = 0;
         return false;
     }
-    std::vector<uint8_t> command(length + 2, 0);
+    // The receive buffer comes first: once the command holds a PIN, nothing
+    // may fail between the copy and the wipe.
+    std::vector<uint8_t> receive;
+    try {
+        receive.assign(kReceiveBufferSize, 0);
+    } catch (const std::bad_alloc&) {
+        m_sw1 = 0;
+        m_sw2 = 0;
+        return false;
+    }
+    if (!m_command.Ok() || length > m_command.Size()) {
+        m_sw1 = 0;
+        m_sw2 = 0;
+        return false;
+    }
+    uint8_t* const command = m_command.Data();
     command[0] = m_cla;
     command[1] = m_ins;
     command[2] = m_p1;
@@ -138,21 +154,21 @@ bool SCard::Transmit() {
         const std::size_t lc = m_lc & 0xFF;
         command[4] = static_cast<uint8_t>(lc);
         // Never more than the caller said its data holds; the rest stays 00.
+        std::memset(command + 5, 0, lc);
         if (m_data != nullptr) {
-            std::memcpy(command.data() + 5, m_data, std::min<std::size_t>(lc, m_dataLength));
+            std::memcpy(command + 5, m_data, std::min<std::size_t>(lc, m_dataLength));
         }
         if (m_form == Case4) {
             command[5 + lc] = static_cast<uint8_t>(m_le & 0xFF);
         }
     }
 
-    std::vector<uint8_t> receive(kReceiveBufferSize, 0);
     const DWORD offered = std::min<DWORD>(static_cast<DWORD>(m_response.size()) + 2, kMaxReceive);
     DWORD received = offered;
-    const LONG rc = SCardTransmit(m_card.Get(), sendPci, command.data(), static_cast<DWORD>(length),
+    const LONG rc = SCardTransmit(m_card.Get(), sendPci, command, static_cast<DWORD>(length),
                                   &receivePci, receive.data(), &received);
     // The command may hold a PIN.
-    OPENSSL_cleanse(command.data(), command.size());
+    m_command.Wipe(length);
 
     if (rc != SCARD_S_SUCCESS || received > offered) {
         // A failed exchange must not leave the status word of an earlier one.

@@ -25,10 +25,13 @@
 //  - WriteFile refuses files above 32,768 bytes: their offsets would not fit
 //    the 15 bits of UPDATE BINARY and would overwrite the start of the file.
 //  - PIN bytes exist only in the caller's buffer and in buffers of this class
-//    that are wiped right after the exchange.
+//    in secure memory (out of core dumps and swap) that are wiped right after
+//    the exchange. An allocation that fails is a failed exchange, never an
+//    exception.
 
 #include "card/PcscOwners.h"
 #include "card/StatusWords.h"
+#include "util/SecureBuffer.h"
 
 #include <winscard.h>
 
@@ -50,6 +53,8 @@ public:
     };
 
     static constexpr uint16_t kResponseCapacity = 256;
+    // The longest short command: header, Lc, 255 data bytes, Le.
+    static constexpr std::size_t kCommandCapacity = 261;
 
     // Connects to `readerName` and selects the master file. Never throws: a
     // failure shows as !Connected() and/or CardType() 0, with the PC/SC code
@@ -158,6 +163,7 @@ private:
     uint16_t m_le = 0;
     const uint8_t* m_data = nullptr;
     uint16_t m_dataLength = 0;
+    velk::SecureBuffer m_command{kCommandCapacity};
     std::vector<uint8_t> m_response;
     uint16_t m_responseLength = 0;
     uint16_t m_sw1 = 0;

@@ -6,7 +6,6 @@
 
 #include <openssl/crypto.h>
 
-#include <array>
 #include <cstring>
 
 namespace {
@@ -21,18 +20,18 @@ constexpr std::size_t kMicardoHalf = 8;
 constexpr std::size_t kMicardoMinTotal = 12;
 constexpr std::size_t kMicardoMaxTotal = 16;
 
-// Wipes the command data on every way out: it holds PINs.
+// The command data holds PINs: secure memory, wiped on every way out.
 class WipedBuffer {
 public:
     WipedBuffer() = default;
-    ~WipedBuffer() { OPENSSL_cleanse(m_bytes.data(), m_bytes.size()); }
     WipedBuffer(const WipedBuffer&) = delete;
     WipedBuffer& operator=(const WipedBuffer&) = delete;
 
-    uint8_t* data() { return m_bytes.data(); }
+    bool Ok() const { return m_bytes.Ok(); }
+    uint8_t* data() { return m_bytes.Data(); }
 
 private:
-    std::array<uint8_t, kReferenceDataBuffer> m_bytes{};
+    velk::SecureBuffer m_bytes{kReferenceDataBuffer};
 };
 
 void Put(uint8_t* buffer, std::size_t at, std::span<const uint8_t> value) {
@@ -81,6 +80,9 @@ PinResult SCard::SendReferenceData(uint8_t ins, std::string_view path, uint8_t r
         return scard::kPinFailed;
     }
     WipedBuffer data;
+    if (!data.Ok()) {
+        return scard::kPinFailed;
+    }
     uint16_t lc = 0;
     if (m_cardType == scard::kMicardo) {
         if (total < kMicardoMinTotal || total > kMicardoMaxTotal) {

@@ -314,6 +314,10 @@ int CommandProcessor::FindPartner(int pin) const {
     return -1;
 }
 
+CommandProcessor::PinPair::~PinPair() {
+    OPENSSL_cleanse(second.data(), second.size());
+}
+
 std::optional<CommandProcessor::PinPair>
 CommandProcessor::SplitPinPair(std::span<const uint8_t> data, const Bytes& known) const {
     PinPair pair;
@@ -430,7 +434,6 @@ Response CommandProcessor::ChangeReferenceData(const CommandApdu& cmd) {
         return Response::Status(WrongPin(i));
     }
     if (!AcceptableNewPin(pair->second)) {
-        OPENSSL_cleanse(pair->second.data(), pair->second.size());
         return Response::Status(sw::kWrongData);
     }
     OPENSSL_cleanse(pin.value.data(), pin.value.size());
@@ -472,7 +475,6 @@ Response CommandProcessor::ResetRetryCounter(const CommandApdu& cmd) {
         return Response::Status(WrongPin(j));
     }
     if (!AcceptableNewPin(pair->second)) {
-        OPENSSL_cleanse(pair->second.data(), pair->second.size());
         return Response::Status(sw::kWrongData);
     }
     OPENSSL_cleanse(target.value.data(), target.value.size());

@@ -52,11 +52,19 @@ private:
     int FindPin(uint8_t ref) const;
     int FindPartner(int pin) const;
     // Splits change/unblock data into the value to check against `known` and
-    // the new value; nullopt when the layout cannot be right.
+    // the new value; nullopt when the layout cannot be right. The new value
+    // is wiped on every way out that does not move it into the card's PIN.
     struct PinPair {
         std::span<const uint8_t> first;
         Bytes second;
         bool firstMatches = false;
+
+        PinPair() = default;
+        PinPair(PinPair&&) = default;
+        PinPair(const PinPair&) = delete;
+        PinPair& operator=(const PinPair&) = delete;
+        PinPair& operator=(PinPair&&) = delete;
+        ~PinPair();
     };
     std::optional<PinPair> SplitPinPair(std::span<const uint8_t> data, const Bytes& known) const;
     bool AcceptableNewPin(std::span<const uint8_t> pin) const;

@@ -1,5 +1,7 @@
 #include "vcard/VpcdLink.h"
 
+#include "util/SecureBuffer.h"
+
 #include <cerrno>
 #include <cstring>
 #include <memory>
@@ -89,6 +91,9 @@ std::optional<VpcdSocket> VpcdSocket::Connect(const std::string& host, uint16_t 
 
 namespace {
 
+// The 2-byte length of a frame allows no more.
+constexpr size_t kMaxMessage = 0xFFFF;
+
 enum class ReadEnd { Done, Closed, Stopped, Error };
 
 // Reads exactly `len` bytes. Waits on `stopFd` too, so a peer that sends a
@@ -164,7 +169,12 @@ bool WriteFrame(int fd, const std::vector<uint8_t>& body) {
 
 ServeEnd ServeVpcd(VpcdSocket& socket, int stopFd, pcscsim::ICardEndpoint& card) {
     const int fd = socket.Fd();
-    std::vector<uint8_t> message;
+    // A message may be a command with PINs: it lives in secure memory, is
+    // wiped as soon as it is answered, and the buffer is wiped on every return.
+    velk::SecureBuffer message(kMaxMessage);
+    if (!message.Ok()) {
+        return ServeEnd::Error;
+    }
     for (;;) {
         pollfd fds[2] = {{fd, POLLIN, 0}, {stopFd, POLLIN, 0}};
         const nfds_t count = stopFd >= 0 ? 2 : 1;
@@ -185,14 +195,14 @@ ServeEnd ServeVpcd(VpcdSocket& socket, int stopFd, pcscsim::ICardEndpoint& card)
             return ToServeEnd(end);
         }
         const size_t len = static_cast<size_t>(header[0]) << 8 | header[1];
-        message.assign(len, 0);
         if (len > 0) {
-            if (const ReadEnd end = ReadAll(fd, stopFd, message.data(), len);
+            if (const ReadEnd end = ReadAll(fd, stopFd, message.Data(), len);
                 end != ReadEnd::Done) {
                 return ToServeEnd(end);
             }
         }
-        const auto answer = AnswerVpcdMessage(card, message);
+        const auto answer = AnswerVpcdMessage(card, std::span<const uint8_t>(message.Data(), len));
+        message.Wipe(len);
         if (answer && !WriteFrame(fd, *answer)) {
             return ServeEnd::PeerClosed;
         }

@@ -17,10 +17,6 @@ namespace velkmd {
 
 namespace {
 
-// The user may take their time over a PIN; the program itself answers at once.
-constexpr int kUserTimeoutMs = 10 * 60 * 1000;
-constexpr int kProgramTimeoutMs = 30 * 1000;
-
 bool StartsWith(std::string_view line, std::string_view word) {
     return line.substr(0, word.size()) == word &&
            (line.size() == word.size() || line[word.size()] == ' ');
@@ -70,7 +66,10 @@ bool AssuanDecodeInto(std::string_view data, Secret& out) {
     return true;
 }
 
-PinEntry::PinEntry() {
+PinEntry::PinEntry(Limits limits) : m_limits(limits) {
+    if (!m_buffer.Ok() || !m_line.Ok()) {
+        return;
+    }
     const char* program = std::getenv(kPinEntryVariable);
     if (program == nullptr || *program == '\0') {
         program = kDefaultPinEntry;
@@ -96,7 +95,7 @@ PinEntry::PinEntry() {
     m_fd = fds[0];
     m_pid = pid;
     bool err = false;
-    if (!Await(kProgramTimeoutMs, nullptr, err)) {
+    if (!Await(m_limits.program, nullptr, err)) {
         Stop();
     }
 }
@@ -105,11 +104,9 @@ PinEntry::~PinEntry() {
     if (m_fd >= 0) {
         Send("BYE");
         bool err = false;
-        Await(kProgramTimeoutMs, nullptr, err);
+        Await(m_limits.program, nullptr, err);
     }
     Stop();
-    OPENSSL_cleanse(m_buffer, sizeof m_buffer);
-    OPENSSL_cleanse(m_line, sizeof m_line);
 }
 
 void PinEntry::Stop() {
@@ -149,32 +146,38 @@ bool PinEntry::Send(std::string_view line) {
     return true;
 }
 
-bool PinEntry::ReadLine(int timeoutMs) {
+bool PinEntry::ReadLine(Deadline deadline) {
+    char* const buffer = reinterpret_cast<char*>(m_buffer.Data());
     for (;;) {
-        if (void* end = std::memchr(m_buffer, '\n', m_buffered)) {
-            const std::size_t length = static_cast<std::size_t>(static_cast<char*>(end) - m_buffer);
-            if (length >= sizeof m_line) {
+        if (void* end = std::memchr(buffer, '\n', m_buffered)) {
+            const std::size_t length = static_cast<std::size_t>(static_cast<char*>(end) - buffer);
+            if (length >= m_line.Size()) {
                 return false;
             }
-            std::memcpy(m_line, m_buffer, length);
+            std::memcpy(m_line.Data(), buffer, length);
             m_lineLength = length;
-            std::memmove(m_buffer, m_buffer + length + 1, m_buffered - length - 1);
+            std::memmove(buffer, buffer + length + 1, m_buffered - length - 1);
             m_buffered -= length + 1;
-            OPENSSL_cleanse(m_buffer + m_buffered, sizeof m_buffer - m_buffered);
+            OPENSSL_cleanse(buffer + m_buffered, m_buffer.Size() - m_buffered);
             return true;
         }
-        if (m_buffered >= sizeof m_buffer) {
+        if (m_buffered >= m_buffer.Size()) {
+            return false;
+        }
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        if (left.count() <= 0) {
             return false;
         }
         pollfd p{m_fd, POLLIN, 0};
-        const int ready = poll(&p, 1, timeoutMs);
+        const int ready = poll(&p, 1, static_cast<int>(left.count()));
         if (ready < 0 && errno == EINTR) {
             continue;
         }
         if (ready <= 0) {
             return false;
         }
-        const ssize_t n = recv(m_fd, m_buffer + m_buffered, sizeof m_buffer - m_buffered, 0);
+        const ssize_t n = recv(m_fd, buffer + m_buffered, m_buffer.Size() - m_buffered, 0);
         if (n < 0 && errno == EINTR) {
             continue;
         }
@@ -185,16 +188,17 @@ bool PinEntry::ReadLine(int timeoutMs) {
     }
 }
 
-bool PinEntry::Await(int timeoutMs, Secret* data, bool& err) {
+bool PinEntry::Await(std::chrono::milliseconds limit, Secret* data, bool& err) {
     err = false;
     if (m_fd < 0) {
         return false;
     }
+    const Deadline deadline = std::chrono::steady_clock::now() + limit;
     for (;;) {
-        if (!ReadLine(timeoutMs)) {
+        if (!ReadLine(deadline)) {
             return false;
         }
-        const std::string_view line(m_line, m_lineLength);
+        const std::string_view line(reinterpret_cast<const char*>(m_line.Data()), m_lineLength);
         bool ok = true;
         bool done = false;
         if (StartsWith(line, "OK")) {
@@ -209,7 +213,7 @@ bool PinEntry::Await(int timeoutMs, Secret* data, bool& err) {
             ok = Send("CAN"); // nothing of ours to give
         }
         // "S" status lines and "#" comments are skipped.
-        OPENSSL_cleanse(m_line, m_lineLength);
+        m_line.Wipe(m_lineLength);
         m_lineLength = 0;
         if (!ok && !err) {
             return false;
@@ -228,7 +232,13 @@ bool PinEntry::Command(std::string_view verb, std::string_view argument) {
     line += ' ';
     line += AssuanEscape(argument);
     bool err = false;
-    return Send(line) && Await(kProgramTimeoutMs, nullptr, err);
+    if (Send(line) && Await(m_limits.program, nullptr, err)) {
+        return true;
+    }
+    if (!err) {
+        Stop(); // silent or out of step: no BYE that would wait once more
+    }
+    return false;
 }
 
 PinEntry::Result PinEntry::GetPin(Secret& pin) {
@@ -237,7 +247,7 @@ PinEntry::Result PinEntry::GetPin(Secret& pin) {
         return Result::Failed;
     }
     bool err = false;
-    if (Await(kUserTimeoutMs, &pin, err)) {
+    if (Await(m_limits.user, &pin, err)) {
         return Result::Ok;
     }
     pin.Clear();

@@ -18,10 +18,13 @@
 #include <gtest/gtest.h>
 
 #include <cctype>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <set>
 #include <string>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <vector>
 
@@ -144,6 +147,41 @@ TEST(PinEntryProtocol, EscapesAndDecodes) {
     // Longer than the buffer: refused, not cut.
     velkmd::Secret full;
     EXPECT_FALSE(velkmd::AssuanDecodeInto(std::string(velkmd::Secret::kCapacity + 1, '7'), full));
+}
+
+TEST(PinEntryProtocol, AProgramThatNeverStopsTalkingIsGivenUpOnAsAWhole) {
+    // Greets, answers the title, and then sends a status line every 20 ms
+    // without ever answering another command.
+    mdtest::TempDir dir;
+    const std::string script = dir.File("chatty");
+    std::ofstream(script) << "#!/bin/sh\n"
+                             "echo OK hello; read -r line; echo OK\n"
+                             "while :; do echo 'S PROGRESS 1'; sleep 0.02; done\n";
+    chmod(script.c_str(), 0755);
+    setenv("VELKORA_PINENTRY", script.c_str(), 1);
+    using std::chrono::milliseconds;
+    const velkmd::PinEntryLimits limits{milliseconds(300), milliseconds(300)};
+    {
+        velkmd::PinEntry entry(limits);
+        ASSERT_TRUE(entry.Ok());
+        EXPECT_TRUE(entry.SetTitle("title"));
+        velkmd::Secret pin;
+        EXPECT_EQ(entry.GetPin(pin), velkmd::PinEntry::Result::Failed);
+        EXPECT_FALSE(entry.Ok());
+    }
+    {
+        velkmd::PinEntry entry(limits);
+        ASSERT_TRUE(entry.SetTitle("title"));
+        EXPECT_FALSE(entry.SetDescription("text"));
+        EXPECT_FALSE(entry.Ok());
+    }
+    {
+        // The same while still greeting.
+        std::ofstream(script) << "#!/bin/sh\nwhile :; do echo '# hello'; sleep 0.02; done\n";
+        velkmd::PinEntry entry(limits);
+        EXPECT_FALSE(entry.Ok());
+    }
+    unsetenv("VELKORA_PINENTRY");
 }
 
 TEST(PinCommands, AreRecognisedExactly) {
