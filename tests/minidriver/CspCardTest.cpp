@@ -261,6 +261,30 @@ TEST_F(CspCardTest, CertificatesReadInShortBlocksComeWhole) {
     }
 }
 
+TEST_F(CspCardTest, BusyBroadcastsShareOneConnectionAndNeverWaitForTheBus) {
+    mdtest::RecordingBus bus;
+    ASSERT_TRUE(bus.Ok()) << "dbus-daemon is needed for this test";
+    pcscsim::AddReader(kReaderA);
+    Insert(kReaderA, "tcos30");
+    unsigned long end = 0;
+    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    ASSERT_GE(names.size(), 3u);
+    ASSERT_FALSE(mdtest::ContainerCertificate(kReaderA, names[0]).empty());
+    ASSERT_EQ(bus.Received(2).size(), 2u);
+
+    // A bus that reads nothing holds up no certificate read.
+    bus.Pause();
+    for (std::size_t i = 1; i < 3; ++i) {
+        EXPECT_FALSE(mdtest::ContainerCertificate(kReaderA, names[i]).empty());
+    }
+    bus.Resume();
+    using Requests = std::vector<std::pair<uint32_t, int64_t>>;
+    const Requests expected = {{0x2002, 0}, {0x2003, 0}, {0x2002, 0},
+                               {0x2003, 0}, {0x2002, 0}, {0x2003, 0}};
+    EXPECT_EQ(bus.Received(expected.size()), expected);
+    EXPECT_EQ(bus.Senders().size(), 1u);
+}
+
 TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
     pcscsim::AddReader(kReaderA);
     pcscsim::AddReader(kReaderB);
