@@ -121,6 +121,22 @@ TEST_F(MainWindowTest, QuitAndExitRequestCloseTheWindow) {
     EXPECT_EQ(closed.count(), 2);
 }
 
+// The minidriver's requests from the initial scan and a concurrent "stop" come while the window
+// is still being created: they wait for the event loop, in the order they were sent.
+TEST(MainWindowCreation, RequestsSentDuringCreationWaitForTheLoop) {
+    ::unsetenv("VELKORA_MSGBOX_LOG");
+    CMsg::SetLanguage(0);
+    g_Config.SetShowBalloonInfo(true);
+    CVelkMDCertDlg window;
+    QSignalSpy closed(&window, &CVelkMDCertDlg::Closed);
+    ASSERT_TRUE(PostMdMessage(mdmsg::kShowBalloon, 203));
+    ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
+    ASSERT_TRUE(window.Create());
+    EXPECT_EQ(window.LastBalloonText(), "Velkora certificate manager");
+    EXPECT_TRUE(closed.wait()) << "the stop request was lost";
+    EXPECT_EQ(window.LastBalloonText(), "Update");
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
