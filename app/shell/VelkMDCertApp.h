@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/shell/CommandLine.h"
+#include "app/shell/ExitSignals.h"
 
 #include <QApplication>
 
@@ -29,7 +30,8 @@ public:
 
 private:
     bool SettingsHivesUsable();
-    void StopRunningInstance();
+    // False when an instance runs but the request cannot reach it.
+    bool StopRunningInstance();
     void CreateQtApplication();
     bool CreateMainWindow();
 
@@ -39,5 +41,7 @@ private:
     const CInstanceMutex& m_instance;
     std::unique_ptr<QApplication> m_qtApp;
     std::unique_ptr<CVelkMDCertDlg> m_mainWnd;
+    std::unique_ptr<CExitSignals> m_exitSignals;
+    bool m_windowClosed = false;
     int m_exitCode = 0;
 };
