@@ -5,6 +5,7 @@
 #include "app/settings/Config.h"
 #include "app/shell/TrayCommands.h"
 #include "app/shell/VelkMDCertDlg.h"
+#include "monitor/events/MonitorState.h"
 #include "platform/qt/MdMessage.h"
 
 #include <gtest/gtest.h>
@@ -127,6 +128,7 @@ TEST(MainWindowCreation, RequestsSentDuringCreationWaitForTheLoop) {
     ::unsetenv("VELKORA_MSGBOX_LOG");
     CMsg::SetLanguage(0);
     g_Config.SetShowBalloonInfo(true);
+    g_RescanPending = 0; // an Update of an earlier test would silence the balloon
     CVelkMDCertDlg window;
     QSignalSpy closed(&window, &CVelkMDCertDlg::Closed);
     ASSERT_TRUE(PostMdMessage(mdmsg::kShowBalloon, 203));
