@@ -85,7 +85,10 @@ PinResult SCard::SendReferenceData(uint8_t ins, std::string_view path, uint8_t r
     }
     uint16_t lc = 0;
     if (m_cardType == scard::kMicardo) {
-        if (total < kMicardoMinTotal || total > kMicardoMaxTotal) {
+        // Each value has a field of its own: a longer one would be cut at the
+        // end of Lc or would overwrite the start of the other.
+        if (total < kMicardoMinTotal || total > kMicardoMaxTotal || first.size() > kMicardoHalf ||
+            second.size() > kMicardoHalf) {
             return scard::kPinFailed;
         }
         Put(data.data(), 0, first);

@@ -1,5 +1,7 @@
 #include "desktop/SystemTray.h"
 
+#include "desktop/StatusNotifierItem.h"
+
 #include "platform/qt/UiLog.h"
 #include "platform/system/SysInfo.h"
 #include "res/MenuResource.h"
@@ -115,16 +117,72 @@ bool CSystemTray::CreateTrayIcon(QObject* /*owner*/, uint32_t callbackMessage,
     m_tray.setToolTip(m_toolTip);
     m_tray.setContextMenu(m_menu.get());
     m_trayWatch.start();
+    WatchStatusNotifierHost();
     if (hidden) {
         m_balloon = {};
         return true;
     }
-    return AddIcon();
+    const bool added = AddIcon();
+    if (!added && m_notifications) {
+        // The host registered after Qt had looked for one.
+        OnStatusNotifierHost();
+    }
+    return added || m_sni != nullptr;
+}
+
+void CSystemTray::WatchStatusNotifierHost() {
+    QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || !m_sniWatcher.watchedServices().isEmpty()) {
+        return;
+    }
+    const QString watcher = QString::fromLatin1(CStatusNotifierItem::kWatcherService);
+    m_sniWatcher.setConnection(bus);
+    m_sniWatcher.setWatchMode(QDBusServiceWatcher::WatchForRegistration);
+    m_sniWatcher.addWatchedService(watcher);
+    connect(&m_sniWatcher, &QDBusServiceWatcher::serviceRegistered, this,
+            &CSystemTray::OnStatusNotifierHost);
+    bus.connect(watcher, QString::fromLatin1(CStatusNotifierItem::kWatcherPath), watcher,
+                QStringLiteral("StatusNotifierHostRegistered"), this, SLOT(OnStatusNotifierHost()));
+}
+
+void CSystemTray::OnStatusNotifierHost() {
+    if (!m_enabled || m_createdHidden) {
+        return;
+    }
+    if (m_sni) {
+        // A new watcher (the panel restarted) does not know the item yet.
+        m_sni->Register();
+        return;
+    }
+    if (!m_addPending) {
+        return; // Qt's own icon is in a tray
+    }
+    auto item = std::make_unique<CStatusNotifierItem>();
+    item->SetIcon(m_icon);
+    item->SetToolTip(m_toolTip);
+    connect(item.get(), &CStatusNotifierItem::Activated, this,
+            [this] { HandleTrayMessage(QSystemTrayIcon::DoubleClick); });
+    connect(item.get(), &CStatusNotifierItem::ContextMenuRequested, this, [this](int x, int y) {
+        if (m_menu) {
+            m_menu->popup(QPoint(x, y));
+        }
+    });
+    if (!item->Register()) {
+        return;
+    }
+    m_sni = std::move(item);
+    m_notifications = true;
+    m_addPending = m_removed = m_hidden = false;
+    uilog::Append("tray", {"statusnotifier"});
+    SendBalloon();
 }
 
 bool CSystemTray::AddIcon() {
     m_tray.show();
     const bool added = m_trayAvailable();
+    if (added) {
+        m_sni.reset(); // Qt's own icon takes over
+    }
     m_trayWasAvailable = added;
     m_removed = m_hidden = m_addPending = !added;
     // The greeting goes out with the first add only.
@@ -163,6 +221,9 @@ bool CSystemTray::ChangeIcon(const QIcon& icon) {
     m_icon = icon;
     // Qt keeps the icon of a hidden or pending tray icon and shows it when the icon appears.
     m_tray.setIcon(m_icon);
+    if (m_sni) {
+        m_sni->SetIcon(m_icon);
+    }
     return true;
 }
 
@@ -186,6 +247,9 @@ bool CSystemTray::SetTooltipText(const QString& text) {
     }
     m_toolTip = Cut(text, kMaxTipLength - 1);
     m_tray.setToolTip(m_toolTip);
+    if (m_sni) {
+        m_sni->SetToolTip(m_toolTip);
+    }
     return true;
 }
 
@@ -264,9 +328,11 @@ void CSystemTray::SendBalloon() {
     m_lastBalloon = m_balloon;
     uilog::Append("balloon", {BalloonIconName(m_balloon.icon), m_balloon.title.toStdString(),
                               m_balloon.text.toStdString()});
-    if (!m_removed) {
-        m_tray.showMessage(m_balloon.title, m_balloon.text, ToQt(m_balloon.icon),
-                           static_cast<int>(std::min<uint32_t>(m_balloon.timeoutMs, 0x7FFFFFFF)));
+    const int timeoutMs = static_cast<int>(std::min<uint32_t>(m_balloon.timeoutMs, 0x7FFFFFFF));
+    if (m_sni) {
+        m_sni->ShowMessage(m_balloon.title, m_balloon.text, timeoutMs);
+    } else if (!m_removed) {
+        m_tray.showMessage(m_balloon.title, m_balloon.text, ToQt(m_balloon.icon), timeoutMs);
     }
     // Later changes of the icon must not bring the same balloon up again.
     m_balloon.text.clear();
@@ -362,6 +428,7 @@ int CSystemTray::HandleTrayMessage(QSystemTrayIcon::ActivationReason reason) {
 }
 
 bool CSystemTray::RemoveIcon() {
+    m_sni.reset();
     bool removed = true;
     if (!m_removed) {
         m_tray.hide();

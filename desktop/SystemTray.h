@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QDBusServiceWatcher>
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
@@ -25,10 +26,14 @@ inline constexpr uint32_t NIIF_ERROR = 3;
 //
 // Where the desktop has no tray host (the offscreen platform, a bare X server, a session before
 // its panel is up) the first add fails and the icon is "add pending": changes are kept, and the
-// icon is added when a tray host appears. A tray host that restarts gets the icon back.
+// icon is added when a tray host appears. A tray host that restarts gets the icon back. Qt
+// looks for a StatusNotifier host only once per process; one that registers later gets the
+// icon as a StatusNotifierItem of the program's own.
 //
 // All calls belong to the thread that created the object (the user-interface thread); other
 // threads go through CTrayIconSink, which hands their calls over.
+class CStatusNotifierItem;
+
 class CSystemTray : public QObject {
     Q_OBJECT
 public:
@@ -111,6 +116,10 @@ public:
     // Whether the desktop has a tray host now; tests replace the probe.
     void SetTrayAvailableProbe(std::function<bool()> probe);
 
+    // The program's own StatusNotifierItem while it stands in for Qt's icon (a StatusNotifier
+    // host that registered after the start); null otherwise.
+    CStatusNotifierItem* StatusNotifierItem() const { return m_sni.get(); }
+
 signals:
     // A menu command for the owner. Commands of a double click are posted: they arrive from
     // the event loop, after the click's handler has returned.
@@ -118,8 +127,13 @@ signals:
     // The popup is about to open: the owner sets its texts.
     void InitMenuPopup(QMenu* popup);
 
+private slots:
+    // The StatusNotifier watcher appeared or announced a host.
+    void OnStatusNotifierHost();
+
 private:
     bool AddIcon();
+    void WatchStatusNotifierHost();
     void LoadMenu(uint32_t id);
     bool ApplyDefaultMenuItem();
     int CommandAtPosition(uint32_t position) const;
@@ -151,6 +165,8 @@ private:
     bool m_notifications = false; // balloons are desktop notifications
     std::function<bool()> m_trayAvailable;
     QTimer m_trayWatch;
+    QDBusServiceWatcher m_sniWatcher;
+    std::unique_ptr<CStatusNotifierItem> m_sni;
 
     std::vector<QIcon> m_icons;
     QTimer m_animationTimer;

@@ -399,6 +399,11 @@ Response CommandProcessor::Verify(const CommandApdu& cmd) {
     if (pin.state == PinState::NullPin) {
         return Response::Status(sw::kConditionsNotSatisfied);
     }
+    // A card with fixed PIN fields refuses a longer value by its length; it
+    // costs no retry.
+    if (m_profile.paddedPinPairs && cmd.data.size() > m_profile.maxPinLength) {
+        return Response::Status(sw::kWrongLength);
+    }
     if (!SameBytes(cmd.data, pin.value)) {
         return Response::Status(WrongPin(i));
     }

@@ -48,6 +48,7 @@ CVelkMDCertApp::CVelkMDCertApp(int& argc, char** argv, const CInstanceMutex& ins
 
 CVelkMDCertApp::~CVelkMDCertApp() {
     m_mainWnd.reset();
+    m_exitSignals.reset(); // its notifier belongs to the application's event dispatcher
     m_qtApp.reset();
 }
 
@@ -59,8 +60,7 @@ bool CVelkMDCertApp::InitInstance() {
     CMsg::SetLanguage(static_cast<int>(g_Config.GetLanguage()));
 
     if (m_commandLine.ArgumentsContain("stop")) {
-        StopRunningInstance();
-        m_exitCode = kExitStopStart;
+        m_exitCode = StopRunningInstance() ? kExitStopStart : kExitNoSessionBus;
         return false;
     }
 
@@ -130,10 +130,17 @@ bool CVelkMDCertApp::LockFilesUsable() {
     return false;
 }
 
-void CVelkMDCertApp::StopRunningInstance() {
-    if (m_instance.AnotherInstanceRuns()) {
-        PostMdMessage(mdmsg::kExit, 0);
+bool CVelkMDCertApp::StopRunningInstance() {
+    if (!m_instance.AnotherInstanceRuns()) {
+        return true;
     }
+    if (PostMdMessage(mdmsg::kExit, 0)) {
+        return true;
+    }
+    std::fputs("velkora-certmgr: no session bus can be reached; the running instance was not told "
+               "to stop\n",
+               stderr);
+    return false;
 }
 
 void CVelkMDCertApp::CreateQtApplication() {
@@ -155,11 +162,26 @@ void CVelkMDCertApp::CreateQtApplication() {
 }
 
 bool CVelkMDCertApp::CreateMainWindow() {
+    // From the window's creation on, the certificates it registers have to be removed again:
+    // a termination signal runs the same orderly exit as Quit (once the loop runs).
+    m_exitSignals = std::make_unique<CExitSignals>();
+    if (!m_exitSignals->Install()) {
+        std::fputs("velkora-certmgr: termination signals cannot be caught; they will leave the "
+                   "card's certificates registered\n",
+                   stderr);
+    }
+    QObject::connect(m_exitSignals.get(), &CExitSignals::ExitRequested, m_qtApp.get(), [this] {
+        if (m_mainWnd && !m_windowClosed) {
+            m_mainWnd->Exit();
+        }
+    });
     auto window = std::make_unique<CVelkMDCertDlg>();
     if (!window->Create()) {
         return false;
     }
     window->hide();
+    QObject::connect(window.get(), &CVelkMDCertDlg::Closed, m_qtApp.get(),
+                     [this] { m_windowClosed = true; });
     QObject::connect(window.get(), &CVelkMDCertDlg::Closed, m_qtApp.get(), &QApplication::quit,
                      Qt::QueuedConnection);
     m_mainWnd = std::move(window);
@@ -170,6 +192,11 @@ bool CVelkMDCertApp::CreateMainWindow() {
 int CVelkMDCertApp::Run() {
     if (InitInstance()) {
         QApplication::exec();
+        // The loop can end without the window closing: the session manager ends the session by
+        // quitting the application. The registrations go all the same.
+        if (m_mainWnd && !m_windowClosed) {
+            m_mainWnd->Exit();
+        }
     }
     return ExitInstance();
 }

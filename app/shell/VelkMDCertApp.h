@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/shell/CommandLine.h"
+#include "app/shell/ExitSignals.h"
 
 #include <QApplication>
 
@@ -30,7 +31,8 @@ public:
 private:
     bool SettingsHivesUsable();
     bool LockFilesUsable();
-    void StopRunningInstance();
+    // False when an instance runs but the request cannot reach it.
+    bool StopRunningInstance();
     void CreateQtApplication();
     bool CreateMainWindow();
 
@@ -40,5 +42,7 @@ private:
     const CInstanceMutex& m_instance;
     std::unique_ptr<QApplication> m_qtApp;
     std::unique_ptr<CVelkMDCertDlg> m_mainWnd;
+    std::unique_ptr<CExitSignals> m_exitSignals;
+    bool m_windowClosed = false;
     int m_exitCode = 0;
 };

@@ -44,6 +44,11 @@ CVelkMDCertDlg::CVelkMDCertDlg(QWidget* parent) : QWidget(parent) {
     m_monitorStart.setSingleShot(true);
     m_monitorStart.setInterval(kMonitorStartPauseMs);
     connect(&m_monitorStart, &QTimer::timeout, this, &CVelkMDCertDlg::StartMonitorThread);
+    // Requests sent while the window is being created (the minidriver's balloons from the
+    // initial scan, a concurrent "stop") wait in the event queue until the loop runs, as
+    // they would in a window's message queue.
+    m_listening = m_mdReceiver.Listen();
+    m_debugCommands.Listen();
 }
 
 CVelkMDCertDlg::~CVelkMDCertDlg() {
@@ -58,12 +63,10 @@ bool CVelkMDCertDlg::Create() {
     if (OnCreate() != 0) {
         return false;
     }
-    m_listening = m_mdReceiver.Listen();
     if (!m_listening) {
         std::fprintf(stderr, "velkora-certmgr: no session bus; requests of the minidriver and "
                              "\"velkora-certmgr stop\" will not reach this instance\n");
     }
-    m_debugCommands.Listen();
     return true;
 }
 

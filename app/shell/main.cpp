@@ -15,7 +15,7 @@ const char kHelp[] =
     "\n"
     "Velkora certificate manager: a tray program that registers the certificates of the\n"
     "signature cards in the PC/SC readers in the user's certificate stores. One instance\n"
-    "runs per logon session.\n"
+    "runs per logon session. SIGTERM, SIGINT and SIGHUP end it like Quit.\n"
     "\n"
     "Words (found anywhere in the arguments, also inside a longer word; case matters):\n"
     "  stop       tell the running instance to quit, then end this start\n"
@@ -25,11 +25,12 @@ const char kHelp[] =
     "Exit codes:\n"
     "  0  the program ran and ended (Quit, a stop request, or a restart)\n"
     "  2  refused: another instance runs in this session\n"
-    "  3  a \"stop\" start, whether or not an instance was running\n"
+    "  3  a \"stop\" start: the running instance was told to quit, or none was running\n"
     "  4  the main window or its tray icon could not be created (also: no display)\n"
     "  5  a settings hive file is damaged or is not a settings file, or its folder can be\n"
     "     changed by another user\n"
     "  6  the lock files cannot be used (their folder is another user's or open to others)\n"
+    "  7  a \"stop\" start found an instance running but no session bus to reach it\n"
     "\n"
     "Environment:\n"
     "  VELKORA_MACHINE_HIVE, VELKORA_USER_HIVE  other settings hive files\n"
@@ -43,7 +44,8 @@ const char kHelp[] =
 
 int main(int argc, char** argv) {
     static_assert(kExitSecondInstance == 2 && kExitStopStart == 3 && kExitWindowFailed == 4 &&
-                      kExitBadSettings == 5 && kExitLockUnusable == 6,
+                      kExitBadSettings == 5 && kExitLockUnusable == 6 &&
+                      kExitNoSessionBus == 7,
                   "keep the --help text in step");
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kHelp, stdout);

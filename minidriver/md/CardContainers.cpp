@@ -112,24 +112,28 @@ uint32_t ReadCertificate(const std::string& reader, const Container& container,
     if (length == 0) {
         return NTE_BAD_KEYSET;
     }
-    std::vector<uint8_t> bytes((length + kBlock - 1) / kBlock * kBlock);
-    std::size_t offset = 0;
-    while (offset < length) {
+    // Each block lands in a buffer of its own: a card may answer a block with
+    // fewer bytes than asked for, which moves the next offset off the block
+    // grid, and the answer may run past the certificate.
+    std::vector<uint8_t> bytes;
+    bytes.reserve(length);
+    std::array<uint8_t, kBlock> block{};
+    while (bytes.size() < length) {
         uint16_t got = 0;
-        const uint8_t result = card.ReadBinary(static_cast<uint16_t>(offset),
-                                               std::span(bytes).subspan(offset, kBlock), got);
+        const uint8_t result = card.ReadBinary(static_cast<uint16_t>(bytes.size()), block, got);
         if ((result != scard::kFileOk && result != scard::kFileEndReached) || got == 0) {
             return static_cast<uint32_t>(SCARD_E_FILE_NOT_FOUND);
         }
-        offset += got;
+        const std::size_t wanted = std::min<std::size_t>(got, length - bytes.size());
+        bytes.insert(bytes.end(), block.begin(),
+                     block.begin() + static_cast<std::ptrdiff_t>(wanted));
         if (result == scard::kFileEndReached) {
             break;
         }
     }
-    if (offset < length) {
+    if (bytes.size() < length) {
         return static_cast<uint32_t>(SCARD_E_FILE_NOT_FOUND);
     }
-    bytes.resize(length);
     der = std::move(bytes);
     return 0;
 }

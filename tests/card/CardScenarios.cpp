@@ -184,6 +184,16 @@ void MicardoChangesPinsWithPaddedFields(const std::string& reader) {
     ASSERT_EQ(card.CardType(), scard::kMicardo);
     EXPECT_EQ(card.ReadCardNumber(), "0000000000000000000");
     EXPECT_EQ(card.ChangeReferenceData(kGdo, 0x00, Bytes("1234"), Bytes("5678"), tries), 255);
+    // A value longer than its 8-byte field never reaches the card: cut, it would set a PIN
+    // nobody typed, or its ninth byte would be overwritten and a wrong old PIN pass.
+    EXPECT_EQ(card.ChangeReferenceData(kGdo, 0x00, Bytes("123456"), Bytes("987654321"), tries),
+              255);
+    EXPECT_EQ(card.ChangeReferenceData(kGdo, 0x01, Bytes("123456789"), Bytes("abcdef"), tries),
+              255);
+    EXPECT_EQ(card.ResetRetryCounter(kGdo, 0x00, Bytes("123456789"), Bytes("abcd"), tries), 255);
+    EXPECT_EQ(card.Verify(kGdo, 0x01, "123456789", tries), 255);
+    EXPECT_EQ(card.CardPin2Status(), 3) << "a PIN too long for the card costs no retry";
+    EXPECT_EQ(card.Verify(kGdo, 0x01, "12345678", tries), 0);
     EXPECT_EQ(card.ChangeReferenceData(kGdo, 0x00, Bytes("123456"), Bytes("654321"), tries), 0);
     EXPECT_EQ(card.Verify(kGdo, 0x00, "654321", tries), 0);
     EXPECT_EQ(card.Verify(kGdo, 0x00, "123456", tries), 255);

@@ -16,6 +16,7 @@
 #include <QTemporaryDir>
 #include <QThread>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <fstream>
@@ -244,6 +245,25 @@ TEST_F(EndToEndTest, CardsAreRegisteredAndRemovedUpdateRestoresAndStopCleansUp) 
     EXPECT_TRUE(Registrations().empty());
     // Nothing was put before the user on the way.
     EXPECT_TRUE(LastLine("msgbox").empty()) << LastLine("msgbox");
+}
+
+// Shutdown, logout, `kill` and Ctrl+C end the program as Quit does: nothing stays registered.
+TEST_F(EndToEndTest, TerminationSignalsLeaveNoRegistration) {
+    velktest::VirtualPcscd pcscd(1);
+    ASSERT_TRUE(pcscd.Ok());
+    ASSERT_TRUE(pcscd.InsertCard(0, "tcos30", Card("card0.img")));
+    for (const int signal : {SIGTERM, SIGHUP, SIGINT}) {
+        SCOPED_TRACE(signal);
+        StartProgram();
+        const auto pid = static_cast<pid_t>(m_program.processId());
+        ASSERT_TRUE(WaitUntil([&] { return !Registrations().empty(); }));
+        ASSERT_EQ(::kill(pid, signal), 0);
+        ASSERT_TRUE(m_program.waitForFinished(kPatienceMs));
+        EXPECT_EQ(m_program.exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(m_program.exitCode(), 0);
+        EXPECT_TRUE(Logged("event\texit\t" + std::to_string(pid)));
+        EXPECT_TRUE(Registrations().empty());
+    }
 }
 
 } // namespace

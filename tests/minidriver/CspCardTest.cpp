@@ -13,6 +13,7 @@
 #include <openssl/x509v3.h>
 
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -215,6 +216,73 @@ TEST_F(CspCardTest, ErasedCertificateFileRemovesItsContainer) {
             EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
         }
     }
+}
+
+// A card that hands out READ BINARY answers in pieces smaller than asked for,
+// with 90 00 as if it had sent the whole block.
+class ShortBlockCard : public pcscsim::ICardEndpoint {
+public:
+    explicit ShortBlockCard(std::shared_ptr<vcard::VirtualCard> card) : m_card(std::move(card)) {}
+    std::vector<uint8_t> Atr() const override { return m_card->Atr(); }
+    void Reset() override { m_card->Reset(); }
+    bool SupportsT1() const override { return m_card->SupportsT1(); }
+    std::vector<uint8_t> Transmit(std::span<const uint8_t> command) override {
+        Bytes answer = m_card->Transmit(command);
+        constexpr std::size_t kPiece = 100;
+        if (command.size() >= 2 && command[1] == 0xB0 && answer.size() > kPiece + 2) {
+            answer.erase(answer.begin() + kPiece, answer.end() - 2);
+        }
+        return answer;
+    }
+
+private:
+    std::shared_ptr<vcard::VirtualCard> m_card;
+};
+
+TEST_F(CspCardTest, CertificatesReadInShortBlocksComeWhole) {
+    pcscsim::AddReader(kReaderA);
+    std::shared_ptr<vcard::VirtualCard> card = vcard::OpenCard(mdtest::QuickProfile("tcos30"), "");
+    ASSERT_TRUE(card);
+    ASSERT_TRUE(pcscsim::InsertCard(kReaderA, card));
+    unsigned long end = 0;
+    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    ASSERT_FALSE(names.empty());
+    std::vector<Bytes> whole;
+    for (const std::string& name : names) {
+        whole.push_back(mdtest::ContainerCertificate(kReaderA, name));
+    }
+    pcscsim::RemoveCard(kReaderA);
+    ASSERT_TRUE(pcscsim::InsertCard(kReaderA, std::make_shared<ShortBlockCard>(card)));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        SCOPED_TRACE(names[i]);
+        const Bytes der = mdtest::ContainerCertificate(kReaderA, names[i]);
+        EXPECT_GT(der.size(), 128u);
+        EXPECT_EQ(der, whole[i]);
+    }
+}
+
+TEST_F(CspCardTest, BusyBroadcastsShareOneConnectionAndNeverWaitForTheBus) {
+    mdtest::RecordingBus bus;
+    ASSERT_TRUE(bus.Ok()) << "dbus-daemon is needed for this test";
+    pcscsim::AddReader(kReaderA);
+    Insert(kReaderA, "tcos30");
+    unsigned long end = 0;
+    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    ASSERT_GE(names.size(), 3u);
+    ASSERT_FALSE(mdtest::ContainerCertificate(kReaderA, names[0]).empty());
+    ASSERT_EQ(bus.Received(2).size(), 2u);
+
+    // A bus that reads nothing holds up no certificate read.
+    bus.Pause();
+    for (std::size_t i = 1; i < 3; ++i) {
+        EXPECT_FALSE(mdtest::ContainerCertificate(kReaderA, names[i]).empty());
+    }
+    bus.Resume();
+    using Requests = std::vector<std::pair<uint32_t, int64_t>>;
+    const Requests expected = {{0x2002, 0}, {0x2003, 0}, {0x2002, 0},
+                               {0x2003, 0}, {0x2002, 0}, {0x2003, 0}};
+    EXPECT_EQ(bus.Received(expected.size()), expected);
+    EXPECT_EQ(bus.Senders().size(), 1u);
 }
 
 TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {

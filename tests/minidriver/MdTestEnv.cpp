@@ -9,6 +9,7 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -185,6 +186,7 @@ RecordingBus::~RecordingBus() {
         dbus_connection_unref(Bus(m_connection));
     }
     if (m_daemon > 0) {
+        kill(m_daemon, SIGCONT);
         kill(m_daemon, SIGTERM);
         int status = 0;
         waitpid(m_daemon, &status, 0);
@@ -208,11 +210,33 @@ std::vector<std::pair<uint32_t, int64_t>> RecordingBus::Received(std::size_t cou
                 dbus_message_get_args(message, nullptr, DBUS_TYPE_UINT32, &w, DBUS_TYPE_INT64, &l,
                                       DBUS_TYPE_INVALID)) {
                 m_received.emplace_back(w, l);
+                const std::string sender = dbus_message_get_sender(message) != nullptr
+                                               ? dbus_message_get_sender(message)
+                                               : "";
+                if (std::find(m_senders.begin(), m_senders.end(), sender) == m_senders.end()) {
+                    m_senders.push_back(sender);
+                }
             }
             dbus_message_unref(message);
         }
     }
     return m_received;
+}
+
+std::vector<std::string> RecordingBus::Senders() const {
+    return m_senders;
+}
+
+void RecordingBus::Pause() {
+    if (m_daemon > 0) {
+        kill(m_daemon, SIGSTOP);
+    }
+}
+
+void RecordingBus::Resume() {
+    if (m_daemon > 0) {
+        kill(m_daemon, SIGCONT);
+    }
 }
 
 vcard::CardProfile QuickProfile(const std::string& name) {

@@ -76,11 +76,17 @@ public:
     // The requests (wParam, lParam) received so far, waiting until at least
     // `count` came or a generous limit passed.
     std::vector<std::pair<uint32_t, int64_t>> Received(std::size_t count);
+    // The senders' unique bus names of the requests received, without repeats.
+    std::vector<std::string> Senders() const;
+    // Stops and continues the bus daemon: while paused it reads nothing.
+    void Pause();
+    void Resume();
 
 private:
     pid_t m_daemon = -1;
     void* m_connection = nullptr; // DBusConnection
     std::vector<std::pair<uint32_t, int64_t>> m_received;
+    std::vector<std::string> m_senders;
     std::string m_previous;
     bool m_hadPrevious = false;
 };

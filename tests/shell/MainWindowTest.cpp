@@ -5,6 +5,7 @@
 #include "app/settings/Config.h"
 #include "app/shell/TrayCommands.h"
 #include "app/shell/VelkMDCertDlg.h"
+#include "monitor/events/MonitorState.h"
 #include "platform/qt/MdMessage.h"
 
 #include <gtest/gtest.h>
@@ -119,6 +120,23 @@ TEST_F(MainWindowTest, QuitAndExitRequestCloseTheWindow) {
 
     EXPECT_EQ(m_window.OnMdMessage(mdmsg::kExit, 0), 1);
     EXPECT_EQ(closed.count(), 2);
+}
+
+// The minidriver's requests from the initial scan and a concurrent "stop" come while the window
+// is still being created: they wait for the event loop, in the order they were sent.
+TEST(MainWindowCreation, RequestsSentDuringCreationWaitForTheLoop) {
+    ::unsetenv("VELKORA_MSGBOX_LOG");
+    CMsg::SetLanguage(0);
+    g_Config.SetShowBalloonInfo(true);
+    g_RescanPending = 0; // an Update of an earlier test would silence the balloon
+    CVelkMDCertDlg window;
+    QSignalSpy closed(&window, &CVelkMDCertDlg::Closed);
+    ASSERT_TRUE(PostMdMessage(mdmsg::kShowBalloon, 203));
+    ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
+    ASSERT_TRUE(window.Create());
+    EXPECT_EQ(window.LastBalloonText(), "Velkora certificate manager");
+    EXPECT_TRUE(closed.wait()) << "the stop request was lost";
+    EXPECT_EQ(window.LastBalloonText(), "Update");
 }
 
 } // namespace

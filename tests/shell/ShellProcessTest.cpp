@@ -256,6 +256,18 @@ TEST_F(ShellProcessTest, SecondStartIsRefusedUnlessTsAndStopEndsEveryInstance) {
               1);
 }
 
+TEST_F(ShellProcessTest, StopWithoutASessionBusSaysSoInsteadOfClaimingSuccess) {
+    QProcess& running = Start({});
+    ASSERT_TRUE(WaitFor(Event("ready", Pid(running))));
+    QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
+    noBus.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_dir.path() + "/no-bus");
+    QProcess& stop = Start({QStringLiteral("stop")}, QStringLiteral(VELKORA_CERTMGR), noBus);
+    EXPECT_EQ(Finish(stop), 7);
+    EXPECT_EQ(running.state(), QProcess::Running);
+    EXPECT_EQ(Finish(Start({QStringLiteral("stop")})), 3);
+    EXPECT_EQ(Finish(running), 0);
+}
+
 TEST_F(ShellProcessTest, RestartedInstanceWaitsForThePreviousOne) {
     // This test plays the previous instance: it owns the restart mutex.
     session::CNamedMutex previous = session::CreateMutexA(true, kRestartMutexName);

@@ -1,16 +1,22 @@
 // CSystemTray as a real QSystemTrayIcon under the offscreen platform (which has no tray host,
 // so the icon starts "add pending"; tests that need a host replace the probe), and the icons
 // it shows.
+#include "desktop/StatusNotifierItem.h"
 #include "desktop/SystemTray.h"
 #include "desktop/TrayIconSink.h"
 #include "res/IconPainter.h"
 #include "res/Resource.h"
 #include "res/ResourceIcon.h"
+#include "tests/shell/PrivateBus.h"
 
 #include <gtest/gtest.h>
 
 #include <QAction>
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
+#include <QDBusVariant>
+#include <QDBusVirtualObject>
 #include <QElapsedTimer>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -18,6 +24,7 @@
 
 #include <cstdlib>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -150,6 +157,94 @@ TEST_F(TrayTest, WithoutTrayHostTheIconWaitsAndComesWithTheHost) {
     hidden.OnTaskbarCreated();
     EXPECT_FALSE(hidden.TrayIcon().isVisible());
     EXPECT_TRUE(hidden.ChangeIcon(IDI_NOCERT));
+}
+
+// A StatusNotifier watcher that comes after the program: it records the items that ask to be
+// shown, and speaks to them as a panel does.
+class LateStatusNotifierWatcher : public QDBusVirtualObject {
+public:
+    LateStatusNotifierWatcher()
+        : m_bus(QDBusConnection::connectToBus(qEnvironmentVariable("DBUS_SESSION_BUS_ADDRESS"),
+                                              QStringLiteral("late-watcher"))) {
+        m_ok = m_bus.registerVirtualObject(QStringLiteral("/StatusNotifierWatcher"), this) &&
+               m_bus.registerService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+    }
+    ~LateStatusNotifierWatcher() override {
+        m_bus.unregisterService(QStringLiteral("org.kde.StatusNotifierWatcher"));
+        m_bus.unregisterObject(QStringLiteral("/StatusNotifierWatcher"));
+        QDBusConnection::disconnectFromBus(QStringLiteral("late-watcher"));
+    }
+    bool Ok() const { return m_ok; }
+    QStringList Items() const {
+        const std::lock_guard lock(m_mutex);
+        return m_items;
+    }
+    QString introspect(const QString&) const override { return {}; }
+    bool handleMessage(const QDBusMessage& message, const QDBusConnection&) override {
+        if (message.member() == QLatin1String("RegisterStatusNotifierItem") &&
+            !message.arguments().isEmpty()) {
+            const std::lock_guard lock(m_mutex);
+            m_items << message.arguments().first().toString();
+        }
+        return true;
+    }
+    // A call to the item, with the event loop running while the answer comes.
+    QDBusMessage CallItem(const QString& service, const QString& interface, const QString& method,
+                          const QVariantList& arguments) {
+        QDBusMessage call = QDBusMessage::createMethodCall(
+            service, QStringLiteral("/StatusNotifierItem"), interface, method);
+        call.setArguments(arguments);
+        return m_bus.call(call, QDBus::BlockWithGui);
+    }
+
+private:
+    QDBusConnection m_bus;
+    bool m_ok = false;
+    mutable std::mutex m_mutex;
+    QStringList m_items;
+};
+
+TEST_F(TrayTest, StatusNotifierHostThatComesLaterGetsTheIcon) {
+    CSystemTray tray;
+    tray.SetTrayAvailableProbe([] { return false; }); // Qt found no tray of its own
+    EXPECT_FALSE(tray.CreateTrayIcon(nullptr, 0x800A, "Velkora certificate manager",
+                                     LoadIconResource(IDR_MAINFRAME), IDR_TRAYMENU));
+    ASSERT_TRUE(tray.IsAddPending());
+    ASSERT_TRUE(tray.SetDefaultMenuItem(1, true));
+    QSignalSpy commands(&tray, &CSystemTray::Command);
+
+    LateStatusNotifierWatcher watcher;
+    ASSERT_TRUE(watcher.Ok());
+    QTRY_COMPARE(watcher.Items().size(), 1);
+    ASSERT_NE(tray.StatusNotifierItem(), nullptr);
+    const QString item = tray.StatusNotifierItem()->ServiceName();
+    EXPECT_EQ(watcher.Items().front(), item);
+    EXPECT_FALSE(tray.IsAddPending());
+    EXPECT_FALSE(tray.IsRemoved());
+
+    // What the panel reads: the tooltip and the icon in its sizes.
+    const QString properties = QStringLiteral("org.freedesktop.DBus.Properties");
+    const QString sni = QStringLiteral("org.kde.StatusNotifierItem");
+    const QDBusMessage icon = watcher.CallItem(item, properties, QStringLiteral("Get"),
+                                               {sni, QStringLiteral("IconPixmap")});
+    ASSERT_EQ(icon.type(), QDBusMessage::ReplyMessage) << icon.errorMessage().toStdString();
+    EXPECT_FALSE(tray.StatusNotifierItem()->IconPixmap().isEmpty());
+    const QDBusMessage tip =
+        watcher.CallItem(item, properties, QStringLiteral("Get"), {sni, QStringLiteral("ToolTip")});
+    ASSERT_EQ(tip.type(), QDBusMessage::ReplyMessage) << tip.errorMessage().toStdString();
+    SniToolTip toolTip;
+    qvariant_cast<QDBusArgument>(tip.arguments().first().value<QDBusVariant>().variant()) >>
+        toolTip;
+    EXPECT_EQ(toolTip.title.toStdString(), "Velkora certificate manager");
+
+    // A click runs the default command.
+    watcher.CallItem(item, sni, QStringLiteral("Activate"), {0, 0});
+    QTRY_COMPARE(commands.count(), 1);
+    EXPECT_EQ(commands.takeFirst().at(0).toInt(), ID_APP_SHOWCERTS);
+
+    // Removed, the item leaves the bus.
+    EXPECT_TRUE(tray.RemoveIcon());
+    EXPECT_EQ(tray.StatusNotifierItem(), nullptr);
 }
 
 TEST_F(TrayTest, AnimationCyclesTheFramesAndRestoresTheSavedIcon) {
@@ -381,6 +476,8 @@ TEST_F(TrayTest, MonitorThreadCallsArriveOnTheTrayThreadInOrder) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    // A bus of its own: the StatusNotifier watcher of one test must not reach others' trays.
+    const PrivateBus bus;
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
