@@ -235,7 +235,7 @@ TEST_F(CertPageDlgTest, ALanguageSwitchRelabelsTheDialogAtItsNextOpening) {
     EXPECT_EQ(labels(german), "Smartcard-Zertifikate|Aussteller|Anzeigen|Zurück");
 }
 
-TEST_F(CertPageDlgTest, ChangePinGoesThroughTheProviderToTheCard) {
+TEST_F(CertPageDlgTest, ChangePinGoesThroughTheProviderAndAPulledCardEndsIt) {
     evtest::EventsWorld world;
     pcscsim::AddReader(evtest::kReaderA);
     world.Poll();
@@ -276,6 +276,17 @@ TEST_F(CertPageDlgTest, ChangePinGoesThroughTheProviderToTheCard) {
     QTest::mouseClick(DlgItem<QPushButton>(dialog, IDC_CERT_CHANGEPIN), Qt::LeftButton);
     ASSERT_EQ(ended.count(), 2);
     EXPECT_EQ(SCard(evtest::kReaderA).Verify("3f002f02", 0x00, "2468", tries), 0);
+
+    // The card is pulled while its PIN is being changed: the operation ends, the dialog is
+    // usable again and its list follows the removal at the next poll.
+    pinentry.Queue({"2468", "1357", "1357"});
+    pcscsim::PullCardDuringTransmit(evtest::kReaderA, 2);
+    QTest::mouseClick(DlgItem<QPushButton>(dialog, IDC_CERT_CHANGEPIN), Qt::LeftButton);
+    ASSERT_EQ(ended.count(), 3);
+    EXPECT_TRUE(dialog.isEnabled());
+    world.Poll();
+    QTRY_COMPARE(List(dialog)->topLevelItemCount(), 0);
+    EXPECT_EQ(Buttons(dialog), "000-");
 }
 
 class ShowCertificatesCommandTest : public CertPageDlgTest {
