@@ -8,6 +8,7 @@
 #include "app/shell/VelkMDCertDlg.h"
 #include "card/SCard.h"
 #include "dialogs/certs/CertPageIds.h"
+#include "dialogs/certs/KeepPainting.h"
 #include "dialogs/certs/PersonalizeSeam.h"
 #include "dialogs/common/DialogBuilder.h"
 #include "monitor/CertCollection.h"
@@ -39,6 +40,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <future>
 #include <iterator>
 #include <thread>
 
@@ -287,6 +289,25 @@ TEST_F(CertPageDlgTest, ChangePinGoesThroughTheProviderAndAPulledCardEndsIt) {
     world.Poll();
     QTRY_COMPARE(List(dialog)->topLevelItemCount(), 0);
     EXPECT_EQ(Buttons(dialog), "000-");
+}
+
+TEST(KeepPainting, TheEventLoopRunsWhileTheOperationWaitsWithTheWindowDisabled) {
+    QWidget window;
+    window.show();
+    std::promise<void> released;
+    std::future<void> release = released.get_future();
+    bool disabledMeanwhile = false;
+    // Only the user-interface thread's event loop lets the operation end.
+    QTimer::singleShot(0, &window, [&] {
+        disabledMeanwhile = !window.isEnabled();
+        released.set_value();
+    });
+    EXPECT_TRUE(RunKeepingUiAlive(window, [&] {
+        release.wait();
+        return true;
+    }));
+    EXPECT_TRUE(disabledMeanwhile);
+    EXPECT_TRUE(window.isEnabled());
 }
 
 class ShowCertificatesCommandTest : public CertPageDlgTest {
