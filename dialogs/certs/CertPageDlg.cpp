@@ -9,6 +9,7 @@
 #include "dialogs/certs/PersonalizeSeam.h"
 #include "dialogs/common/DialogBuilder.h"
 #include "monitor/CardUtils.h"
+#include "monitor/ContainerName.h"
 #include "monitor/qt/MonitorUi.h"
 
 #include <QHeaderView>
@@ -19,6 +20,7 @@
 #include <algorithm>
 #include <ctime>
 #include <memory>
+#include <string_view>
 
 namespace {
 
@@ -61,6 +63,21 @@ CCertPageDlg* g_openDialog = nullptr;
 
 QString Text(const std::string& text) {
     return QString::fromStdString(text);
+}
+
+// The reader of an entry. Entries rebuilt from the store carry "STORE" as their source; their
+// container path "\\.\reader\container" still names the reader.
+std::string ReaderOf(const CCertCollection& entry) {
+    const std::string source = entry.GetReaderName();
+    const std::string path = entry.GetContainerName();
+    constexpr std::string_view kDevicePrefix = "\\\\.\\";
+    if (source != monitor::kStoreSource || !path.starts_with(kDevicePrefix)) {
+        return source;
+    }
+    const std::size_t end = path.rfind('\\');
+    return end > kDevicePrefix.size()
+               ? path.substr(kDevicePrefix.size(), end - kDevicePrefix.size())
+               : source;
 }
 
 } // namespace
@@ -255,7 +272,7 @@ void CCertPageDlg::OnPersonalize() {
     if (m_selected == nullptr) {
         return;
     }
-    const std::string reader = m_selected->entry->GetReaderName();
+    const std::string reader = ReaderOf(*m_selected->entry);
     if (RunPersonalization(reader)) {
         m_restartStarted = true;
         reject();

@@ -354,9 +354,11 @@ TEST_F(ShowCertificatesCommandTest, QuitClosesTheDialogAndARestartEndsTheProgram
     });
     CVelkMDCertDlg window;
     ASSERT_TRUE(window.Create());
+    // An entry rebuilt from the store: its source is "STORE", its container path names the
+    // reader that the personalization needs.
     g_CertCollection.Create();
     AddEntry(dlgtest::MakeCertificate("Bert Personal", -10, 400),
-             ContainerName('0', '2', '2', '1', "bbbb"));
+             montest::ContainerPath("Sim Reader 0", ContainerName('0', '2', '2', '1', "bbbb")));
     QSignalSpy closed(&window, &CVelkMDCertDlg::Closed);
     dlgtest::WhenModalOpens("CCertPageDlg", [&](QWidget& widget) {
         auto& dialog = static_cast<CCertPageDlg&>(widget);
@@ -366,7 +368,7 @@ TEST_F(ShowCertificatesCommandTest, QuitClosesTheDialogAndARestartEndsTheProgram
         QTest::mouseClick(DlgItem<QPushButton>(dialog, IDC_CERT_PERSONALIZE), Qt::LeftButton);
     });
     window.OnCommand(ID_APP_SHOWCERTS);
-    EXPECT_EQ(personalized, "STORE");
+    EXPECT_EQ(personalized, "Sim Reader 0");
     EXPECT_EQ(closed.count(), 1);
     EXPECT_FALSE(g_CertCollection.HasEntries());
 }
