@@ -24,7 +24,8 @@ constexpr long kDay = 24L * 60 * 60;
 
 std::vector<uint8_t> MakeCertificate(const std::string& commonName, int fromDays, int toDays,
                                      unsigned keyUsage) {
-    const std::unique_ptr<EVP_PKEY, Free> key(EVP_EC_gen("P-256"));
+    char curve[] = "P-256";
+    const std::unique_ptr<EVP_PKEY, Free> key(EVP_PKEY_Q_keygen(nullptr, nullptr, "EC", curve));
     const std::unique_ptr<X509, Free> cert(X509_new());
     if (!key || !cert) {
         return {};
