@@ -4,6 +4,7 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <cstdio>
 #include <memory>
 
 namespace {
@@ -62,10 +63,10 @@ std::string DateOf(const ASN1_TIME* time) {
     if (time == nullptr || ASN1_TIME_to_tm(time, &tm) != 1) {
         return {};
     }
-    char text[16];
-    if (std::strftime(text, sizeof text, "%Y-%m-%d", &tm) == 0) {
-        return {};
-    }
+    // Four-digit years also before 1000, which GeneralizedTime allows.
+    char text[32];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02d", tm.tm_year + 1900, tm.tm_mon + 1,
+                  tm.tm_mday);
     return text;
 }
 
