@@ -147,11 +147,11 @@ void CCertPageDlg::OnInitDialog() {
     // The frame of the buttons has no text of its own to be read out.
     static constexpr const char* kButtonsFrame[] = {"Actions", "Aktionen", "Åtgärder"};
     const int language = CMsg::Language();
-    findChildren<QWidget*>(QString::number(IDC_STATIC), Qt::FindDirectChildrenOnly)
-        .value(0, this)
-        ->setAccessibleName(QString::fromUtf8(kButtonsFrame[language == 0   ? 0
-                                                            : language == 2 ? 2
-                                                                            : 1]));
+    if (QWidget* frame = DlgItem(*this, IDC_STATIC)) {
+        frame->setAccessibleName(QString::fromUtf8(kButtonsFrame[language == 0   ? 0
+                                                                 : language == 2 ? 2
+                                                                                 : 1]));
+    }
     m_list->setFocus();
 }
 
