@@ -3,8 +3,10 @@
 #include "app/catalogue/Msg.h"
 #include "app/settings/Config.h"
 #include "app/shell/Restart.h"
+#include "app/shell/TrayActivation.h"
 #include "app/shell/TrayCommands.h"
 #include "desktop/PinWatcherFlags.h"
+#include "dialogs/certs/ShowCertificates.h"
 #include "monitor/CCert.h"
 #include "monitor/CertCollection.h"
 #include "monitor/events/CCardOSEvents.h"
@@ -134,6 +136,15 @@ bool CVelkMDCertDlg::CreateTrayIcon() {
     }
     m_tray.SetAnimationIcons(frames);
     connect(&m_tray, &CSystemTray::Command, this, &CVelkMDCertDlg::OnCommand);
+    // StatusNotifier trays report one activation and never a double click.
+    connect(&m_tray.TrayIcon(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (const int command = DefaultCommandOnActivation(reason, m_tray.Menu());
+                    command > 0) {
+                    QMetaObject::invokeMethod(
+                        this, [this, command] { OnCommand(command); }, Qt::QueuedConnection);
+                }
+            });
     connect(&m_tray, &CSystemTray::InitMenuPopup, this, &CVelkMDCertDlg::OnInitMenuPopup);
     g_Tray.Set(&m_traySink);
     return true;
@@ -193,10 +204,19 @@ void CVelkMDCertDlg::OnCommand(int id) {
         Exit();
         break;
     case ID_APP_SHOWCERTS:
+        // A personalization launched a restarted instance: this one makes way for it.
+        if (ShowCertificatesDialog()) {
+            {
+                CCert cert;
+                cert.RemoveAllPropagated();
+            }
+            Exit();
+        }
+        break;
     case ID_APP_CONFIG:
     case ID_APP_ABOUT:
     default:
-        // The certificates, configuration and About dialogs open here once they exist.
+        // The configuration and About dialogs open here once they exist.
         break;
     }
 }
@@ -223,6 +243,7 @@ void CVelkMDCertDlg::StopWorkers() {
 
 void CVelkMDCertDlg::Exit() {
     StopWorkers();
+    CloseCertificatesDialog();
     // No certificate of a card stays registered once the program has ended.
     {
         CCert cert;
