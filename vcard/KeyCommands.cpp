@@ -70,16 +70,17 @@ KeyCommands::KeyCommands(CardState& state, KeySession& keys, std::vector<bool>& 
     : m_state(state), m_keys(keys), m_verified(verified), m_currentDf(currentDf) {}
 
 std::optional<Response> KeyCommands::Process(const CommandApdu& cmd) {
+    // Any command but the next part of a chain ends a chain that was not finished.
+    const bool continues = m_keys.chainedIns != 0 && m_keys.chainedIns == cmd.ins &&
+                           m_keys.chainedP1 == cmd.p1 && m_keys.chainedP2 == cmd.p2;
+    if (!continues) {
+        OPENSSL_cleanse(m_keys.chained.data(), m_keys.chained.size());
+        m_keys.chained.clear();
+        m_keys.chainedIns = 0;
+    }
     const bool security = cmd.ins == 0x2A || (cmd.ins == 0x22 && (cmd.p1 & 0x0F) == 0x01);
-    const bool chainedBefore = !m_keys.chained.empty() || m_keys.chainedIns != 0;
     if (m_state.keys.empty() || (cmd.cla & ~kChainingCla) != 0x00 ||
         (!security && cmd.cla == 0x00)) {
-        // Any other command ends a chain that was not finished.
-        if (chainedBefore) {
-            OPENSSL_cleanse(m_keys.chained.data(), m_keys.chained.size());
-            m_keys.chained.clear();
-            m_keys.chainedIns = 0;
-        }
         return std::nullopt;
     }
     if (cmd.cla == kChainingCla && cmd.ins != 0x2A) {
@@ -90,12 +91,6 @@ std::optional<Response> KeyCommands::Process(const CommandApdu& cmd) {
     }
     if (cmd.apduCase == kCase1 || cmd.apduCase == kCase2) {
         return Response::Status(sw::kWrongLength);
-    }
-    const bool continues =
-        m_keys.chainedIns == cmd.ins && m_keys.chainedP1 == cmd.p1 && m_keys.chainedP2 == cmd.p2;
-    if (!continues) {
-        OPENSSL_cleanse(m_keys.chained.data(), m_keys.chained.size());
-        m_keys.chained.clear();
     }
     if (m_keys.chained.size() + cmd.data.size() > kMaxChained) {
         OPENSSL_cleanse(m_keys.chained.data(), m_keys.chained.size());

@@ -1,7 +1,9 @@
 // velkora-md-install: registers the minidriver's provider and card types in
-// the machine hive (VELKORA_MACHINE_HIVE chooses another hive file).
+// the machine hive (VELKORA_MACHINE_HIVE chooses another hive file), and the
+// PKCS #11 module with p11-kit (VELKORA_P11KIT_MODULES chooses the folder).
 
 #include "minidriver/install/MdInstall.h"
+#include "minidriver/install/P11KitModule.h"
 
 #include <cstdio>
 #include <string>
@@ -10,6 +12,9 @@ int main(int argc, char** argv) {
     const std::string first = argc > 1 ? argv[1] : "";
     if (argc == 2 && first == "--uninstall") {
         const long error = velkmd::UninstallMinidriver();
+        if (!velkmd::RemoveP11KitModule(velkmd::P11KitModulesFolder())) {
+            std::fprintf(stderr, "velkora-md-install: the p11-kit module file stays\n");
+        }
         if (error != 0) {
             std::fprintf(stderr, "velkora-md-install: uninstall failed (0x%lX)\n", error);
             return 1;
@@ -27,6 +32,10 @@ int main(int argc, char** argv) {
     const long error = velkmd::InstallMinidriver(first);
     if (error != 0) {
         std::fprintf(stderr, "velkora-md-install: registration failed (0x%lX)\n", error);
+        return 1;
+    }
+    if (!velkmd::WriteP11KitModule(velkmd::P11KitModulesFolder(), first)) {
+        std::fprintf(stderr, "velkora-md-install: cannot write the p11-kit module file\n");
         return 1;
     }
     return 0;
