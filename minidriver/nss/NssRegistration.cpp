@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fcntl.h>
 #include <filesystem>
+#include <fstream>
 #include <spawn.h>
 #include <string_view>
 #include <sys/wait.h>
@@ -59,18 +60,30 @@ int Modutil(const std::string& dbDir, std::vector<std::string> rest, std::string
 }
 
 // The library file of our module in the database; empty when it is not there.
+// Read from the database's module list (pkcs11.txt: blocks of key=value
+// lines), not asked of modutil, whose listing loads the module and fails on
+// a reader without a card.
 std::string RegisteredLibrary(const std::string& dbDir) {
-    std::string output;
-    if (Modutil(dbDir, {"-list", kModuleName}, output) != 0) {
-        return {};
+    std::ifstream in(std::filesystem::path(dbDir) / "pkcs11.txt");
+    std::string line;
+    std::string library;
+    bool ours = false;
+    auto blockEnds = [&]() { return ours ? library : std::string(); };
+    while (std::getline(in, line)) {
+        if (line.empty()) {
+            if (ours) {
+                break;
+            }
+            library.clear();
+            continue;
+        }
+        if (line.rfind("library=", 0) == 0) {
+            library = line.substr(8);
+        } else if (line == std::string("name=") + kModuleName) {
+            ours = true;
+        }
     }
-    constexpr std::string_view kKey = "Library file: ";
-    const size_t at = output.find(kKey);
-    if (at == std::string::npos) {
-        return {};
-    }
-    const size_t from = at + kKey.size();
-    return output.substr(from, output.find('\n', from) - from);
+    return blockEnds();
 }
 
 bool HasDatabase(const std::string& dbDir) {
@@ -80,7 +93,7 @@ bool HasDatabase(const std::string& dbDir) {
 
 } // namespace
 
-Outcome Register(const std::string& dbDir, const std::string& modulePath) {
+Outcome Register(const std::string& dbDir, const std::string& modulePath, std::string& log) {
     if (!HasDatabase(dbDir)) {
         std::error_code ec;
         std::filesystem::create_directories(dbDir, ec);
@@ -94,23 +107,21 @@ Outcome Register(const std::string& dbDir, const std::string& modulePath) {
     if (current == modulePath) {
         return Outcome::Unchanged;
     }
-    std::string output;
-    if (!current.empty() && Modutil(dbDir, {"-delete", kModuleName, "-force"}, output) != 0) {
+    if (!current.empty() && Modutil(dbDir, {"-delete", kModuleName, "-force"}, log) != 0) {
         return Outcome::Failed;
     }
-    if (Modutil(dbDir, {"-add", kModuleName, "-libfile", modulePath, "-force"}, output) != 0) {
+    if (Modutil(dbDir, {"-add", kModuleName, "-libfile", modulePath, "-force"}, log) != 0) {
         return Outcome::Failed;
     }
     return Outcome::Done;
 }
 
-Outcome Unregister(const std::string& dbDir) {
+Outcome Unregister(const std::string& dbDir, std::string& log) {
     if (!HasDatabase(dbDir) || RegisteredLibrary(dbDir).empty()) {
         return Outcome::Unchanged;
     }
-    std::string output;
-    return Modutil(dbDir, {"-delete", kModuleName, "-force"}, output) == 0 ? Outcome::Done
-                                                                           : Outcome::Failed;
+    return Modutil(dbDir, {"-delete", kModuleName, "-force"}, log) == 0 ? Outcome::Done
+                                                                        : Outcome::Failed;
 }
 
 } // namespace velknss

@@ -19,8 +19,9 @@ enum class Outcome {
 // Adds `modulePath` as kModuleName to the database in `dbDir`, creating an
 // empty database there if there is none; a registration with another path is
 // replaced.
-Outcome Register(const std::string& dbDir, const std::string& modulePath);
+// `log` gets what NSS's tools said when something failed.
+Outcome Register(const std::string& dbDir, const std::string& modulePath, std::string& log);
 
-Outcome Unregister(const std::string& dbDir);
+Outcome Unregister(const std::string& dbDir, std::string& log);
 
 } // namespace velknss

@@ -66,13 +66,17 @@ int main(int argc, char** argv) {
     }
     int failures = 0;
     for (const std::string& db : databases) {
+        std::string log;
         const velknss::Outcome outcome =
-            remove ? velknss::Unregister(db) : velknss::Register(db, module);
+            remove ? velknss::Unregister(db, log) : velknss::Register(db, module, log);
         const char* what = outcome == velknss::Outcome::Done        ? (remove ? "removed" : "added")
                            : outcome == velknss::Outcome::Unchanged ? "unchanged"
                                                                     : "failed";
         std::printf("%s: %s\n", db.c_str(), what);
-        failures += outcome == velknss::Outcome::Failed ? 1 : 0;
+        if (outcome == velknss::Outcome::Failed) {
+            std::fprintf(stderr, "%s", log.c_str());
+            ++failures;
+        }
     }
     return failures == 0 ? 0 : 1;
 }
