@@ -10,8 +10,9 @@
 
 int main(int argc, char** argv) {
     const std::string first = argc > 1 ? argv[1] : "";
-    if (argc == 2 && first == "--uninstall") {
-        const long error = velkmd::UninstallMinidriver();
+    if (argc == 2 && (first == "--uninstall" || first == "--purge")) {
+        const long error =
+            first == "--purge" ? velkmd::PurgeMinidriver() : velkmd::UninstallMinidriver();
         if (!velkmd::RemoveP11KitModule(velkmd::P11KitModulesFolder())) {
             std::fprintf(stderr, "velkora-md-install: the p11-kit module file stays\n");
         }
@@ -25,6 +26,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr,
                      "usage: velkora-md-install MODULE_DIRECTORY\n"
                      "       velkora-md-install --uninstall\n"
+                     "       velkora-md-install --purge   (also forgets the card types)\n"
                      "Registers \"%s\" with MODULE_DIRECTORY/%s and the card types.\n",
                      velkmd::kProviderName, velkmd::kCspModuleFile);
         return 2;
