@@ -78,7 +78,8 @@ std::optional<Response> KeyCommands::Process(const CommandApdu& cmd) {
         m_keys.chained.clear();
         m_keys.chainedIns = 0;
     }
-    const bool security = cmd.ins == 0x2A || (cmd.ins == 0x22 && (cmd.p1 & 0x0F) == 0x01);
+    // MSE SET for computation (41); 81 A4 is the maker key's installation.
+    const bool security = cmd.ins == 0x2A || (cmd.ins == 0x22 && cmd.p1 == 0x41);
     if (m_state.keys.empty() || (cmd.cla & ~kChainingCla) != 0x00 ||
         (!security && cmd.cla == 0x00)) {
         return std::nullopt;
