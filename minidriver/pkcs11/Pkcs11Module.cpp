@@ -31,6 +31,7 @@ namespace {
 
 constexpr CK_ULONG kMinPin = 4;
 constexpr CK_ULONG kMaxPin = 16;
+constexpr DWORD kWaitSlice = 1000; // ms
 
 struct Module {
     std::mutex lock;
@@ -389,7 +390,9 @@ CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserv
         }
         const SCARDCONTEXT waitContext = m.waitContext;
         guard.unlock();
-        const LONG waited = SCardGetStatusChange(waitContext, INFINITE, states.data(),
+        // Bounded, so that a C_Finalize whose cancel came before this call
+        // began still ends the wait soon.
+        const LONG waited = SCardGetStatusChange(waitContext, kWaitSlice, states.data(),
                                                  static_cast<DWORD>(states.size()));
         guard.lock();
         if (waited == SCARD_E_CANCELLED || !m.initialized) {
