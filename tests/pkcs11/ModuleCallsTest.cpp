@@ -97,7 +97,7 @@ bool Verifies(const Bytes& certDer, const Bytes& data, const Bytes& signature) {
 }
 
 TEST_F(ModuleCalls, LoginFollowsTheCardPinFromNullPinToBlocked) {
-    Start(false);
+    ASSERT_NO_FATAL_FAILURE(Start(false));
     const CK_SESSION_HANDLE session = OpenSession();
     EXPECT_EQ(Login(session, "000000"), CKR_PIN_EXPIRED);
 
@@ -129,7 +129,7 @@ TEST_F(ModuleCalls, LoginFollowsTheCardPinFromNullPinToBlocked) {
 }
 
 TEST_F(ModuleCalls, BadInputGetsItsAnswerAndTheSignatureVerifies) {
-    Start(true);
+    ASSERT_NO_FATAL_FAILURE(Start(true));
     const CK_SESSION_HANDLE session = OpenSession();
     const CK_OBJECT_HANDLE cert = FindOne(session, CKO_CERTIFICATE, "Signature");
     const CK_OBJECT_HANDLE key = FindOne(session, CKO_PRIVATE_KEY, "Signature");
@@ -229,7 +229,7 @@ TEST_F(ModuleCalls, BadInputGetsItsAnswerAndTheSignatureVerifies) {
 }
 
 TEST_F(ModuleCalls, CardPulledBetweenLoginAndSignAndSlotEvents) {
-    Start(true);
+    ASSERT_NO_FATAL_FAILURE(Start(true));
     const CK_SESSION_HANDLE session = OpenSession();
     const CK_OBJECT_HANDLE key = FindOne(session, CKO_PRIVATE_KEY, "Signature");
     ASSERT_EQ(Login(session, kCardPin), CKR_OK);

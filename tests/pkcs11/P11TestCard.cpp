@@ -42,7 +42,8 @@ bool MakeCardImage(const std::string& path, bool pinsSet) {
 }
 
 Module::Module() {
-    m_handle = dlopen(VELK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL);
+    // Kept loaded to the end, so that sanitizers can name its code.
+    m_handle = dlopen(VELK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
     if (m_handle == nullptr) {
         return;
     }
