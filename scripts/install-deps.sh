@@ -21,6 +21,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   dbus dbus-x11 libdbus-1-dev xvfb xauth x11-utils trayer imagemagick xdotool
   pinentry-curses
+  libp11-kit-dev p11-kit gnutls-bin python3-pykcs11 libnss3-tools dpkg-dev fakeroot
   ca-certificates procps psmisc iproute2
 )
 

@@ -51,6 +51,11 @@ Response CommandProcessor::Process(std::span<const uint8_t> apdu) {
     if (!cmd) {
         return Response::Status(sw::kWrongLength);
     }
+    if (auto keyCommand =
+            KeyCommands(m_state, m_session.keys, m_session.verified, m_session.currentDf)
+                .Process(*cmd)) {
+        return *keyCommand;
+    }
     if (cmd->cla != 0x00) {
         return Response::Status(sw::kClaNotSupported);
     }

@@ -2,6 +2,7 @@
 
 #include "vcard/Apdu.h"
 #include "vcard/CardState.h"
+#include "vcard/KeyCommands.h"
 
 #include <optional>
 #include <span>
@@ -14,6 +15,7 @@ struct Session {
     CardPath currentDf{kMasterFile};
     std::optional<uint16_t> currentEf; // an EF inside currentDf
     std::vector<bool> verified;        // parallel to CardState::pins
+    KeySession keys;                   // security environment, chained data
 };
 
 // The card operating system: one command APDU in, one response out. Commands

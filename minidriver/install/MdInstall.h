@@ -22,4 +22,8 @@ long InstallMinidriver(const std::string& moduleDirectory);
 // manager's database keeps them for other providers' cards too).
 long UninstallMinidriver();
 
+// Removes the provider and the maker's card types: what a package's removal
+// leaves behind on the machine.
+long PurgeMinidriver();
+
 } // namespace velkmd

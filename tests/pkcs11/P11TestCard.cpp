@@ -1,0 +1,80 @@
+#include "tests/pkcs11/P11TestCard.h"
+
+#include "vcard/VirtualCard.h"
+
+#include <cstdio>
+#include <dlfcn.h>
+#include <filesystem>
+#include <stdexcept>
+#include <string_view>
+#include <sys/wait.h>
+
+namespace p11test {
+
+TempDir::TempDir() {
+    std::string tmpl = (std::filesystem::temp_directory_path() / "velk-p11-XXXXXX").string();
+    if (mkdtemp(tmpl.data()) == nullptr) {
+        throw std::runtime_error("mkdtemp");
+    }
+    m_path = tmpl;
+}
+
+TempDir::~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(m_path, ec);
+}
+
+bool MakeCardImage(const std::string& path, bool pinsSet) {
+    auto card = vcard::OpenCard("tcos30", path);
+    if (!card) {
+        return false;
+    }
+    if (pinsSet) {
+        const std::string_view cardPin = kCardPin;
+        const std::string_view sigPin = kSigPin;
+        return card->SetPin(0x00,
+                            {reinterpret_cast<const uint8_t*>(cardPin.data()), cardPin.size()}) &&
+               card->SetPin(0x81,
+                            {reinterpret_cast<const uint8_t*>(sigPin.data()), sigPin.size()}) &&
+               card->Save();
+    }
+    return true;
+}
+
+Module::Module() {
+    // Kept loaded to the end, so that sanitizers can name its code.
+    m_handle = dlopen(VELK_PKCS11_MODULE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+    if (m_handle == nullptr) {
+        return;
+    }
+    auto get = reinterpret_cast<CK_C_GetFunctionList>(dlsym(m_handle, "C_GetFunctionList"));
+    if (get == nullptr || get(&m_functions) != CKR_OK) {
+        m_functions = nullptr;
+    }
+}
+
+Module::~Module() {
+    if (m_functions != nullptr) {
+        m_functions->C_Finalize(nullptr);
+    }
+    if (m_handle != nullptr) {
+        dlclose(m_handle);
+    }
+}
+
+int RunShell(const std::string& command, std::string& output) {
+    output.clear();
+    FILE* pipe = popen((command + " 2>&1 </dev/null").c_str(), "r");
+    if (pipe == nullptr) {
+        return -1;
+    }
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
+        output.append(buffer, n);
+    }
+    const int status = pclose(pipe);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+} // namespace p11test
