@@ -14,6 +14,7 @@ packages=(
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   dbus dbus-x11 libdbus-1-dev xvfb xauth x11-utils trayer imagemagick xdotool
   pinentry-curses
+  libatspi2.0-dev at-spi2-core libx11-dev libxtst-dev
   ca-certificates procps psmisc
 )
 
