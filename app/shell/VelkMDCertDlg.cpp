@@ -5,6 +5,9 @@
 #include "app/shell/Restart.h"
 #include "app/shell/TrayCommands.h"
 #include "desktop/PinWatcherFlags.h"
+#include "desktop/PinWinFake.h"
+#include "dialogs/about/AboutDlg.h"
+#include "dialogs/config/DlgConfig.h"
 #include "monitor/CCert.h"
 #include "monitor/CertCollection.h"
 #include "monitor/events/CCardOSEvents.h"
@@ -86,14 +89,8 @@ int CVelkMDCertDlg::OnCreate() {
         readerCount = cert.ReaderCount();
     }
 
-    // The system's own PIN dialog only exists before version 6; there the watcher that
-    // answers it would start here.
-    const DWORD major = GetVersion() & 0xFF;
-    if (g_Config.GetPinWatcherThread() && major < 6) {
-        g_StopPinWatcher = 0;
-    } else {
-        g_StopPinWatcher = 1;
-    }
+    // The system's own PIN dialog only exists before version 6; there the watcher answers it.
+    StartPinWatcher(g_Config.GetPinWatcherThread());
 
     setVisible(false);
     m_tray.ChangeIcon(IDI_NOCERT);
@@ -189,13 +186,31 @@ void CVelkMDCertDlg::OnCommand(int id) {
     case ID_APP_EXIT:
         Exit();
         break;
-    case ID_APP_SHOWCERTS:
     case ID_APP_CONFIG:
+        RunConfigDialog();
+        break;
     case ID_APP_ABOUT:
+        RunAboutDialog();
+        break;
+    case ID_APP_SHOWCERTS:
     default:
         // The certificates, configuration and About dialogs open here once they exist.
         break;
     }
+}
+
+void CVelkMDCertDlg::RunConfigDialog() {
+    // What the minidriver or another instance changed since is what the dialog shows.
+    g_Config.LoadMachine();
+    g_Config.LoadUser();
+    g_Config.SetLanguage(g_Config.GetLanguage());
+    CDlgConfig dialog;
+    dialog.exec();
+}
+
+void CVelkMDCertDlg::RunAboutDialog() {
+    CAboutDlg dialog;
+    dialog.exec();
 }
 
 void CVelkMDCertDlg::Restart() {
@@ -212,6 +227,7 @@ void CVelkMDCertDlg::StopWorkers() {
     m_monitorStart.stop();
     g_StopPinWatcher = 1;
     CCardOSEvents::StopMonitor();
+    StopPinWatcher();
     while (g_PinWatcherRunning != 0 || g_MonitorRunning != 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }
