@@ -2,6 +2,7 @@
 // from the minidriver's real module files, from files that are no module, and from none.
 #include "dialogs/about/VersionText.h"
 #include "platform/registry/RegKey.h"
+#include "platform/version/ElfSymbolText.h"
 #include "platform/version/ModuleSearch.h"
 #include "platform/version/ModuleVersion.h"
 #include "tests/registry/TempHives.h"
@@ -10,6 +11,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -26,6 +28,24 @@ TEST(VersionTextTest, FormatVersionOfEveryShape) {
     EXPECT_EQ(FormatVersion("1, 2"), "Version 1.. (Build: 2)");
     // Without commas the text is shown as it is.
     EXPECT_EQ(FormatVersion("2.1.0.7"), "2.1.0.7");
+}
+
+TEST(VersionTextTest, ElfReaderStaysInsideItsBytes) {
+    const std::string seed = ReadFileBytes(VELK_ELF_SEED);
+    const std::vector<uint8_t> image(seed.begin(), seed.end());
+    ASSERT_EQ(ReadElfSymbolText(image, "velk_module_version"), "1.0.5.12");
+    EXPECT_EQ(ReadElfSymbolText(image, "velk_module_versio"), std::nullopt);
+    // Every truncation (the section table sits at the end) finds nothing.
+    for (size_t size = 0; size < image.size(); ++size) {
+        EXPECT_EQ(ReadElfSymbolText(std::span(image.data(), size), "velk_module_version"),
+                  std::nullopt)
+            << size;
+    }
+    // A text without its NUL inside the symbol's size is no text.
+    std::vector<uint8_t> unterminated = image;
+    const size_t nul = seed.find(std::string("1.0.5.12\0", 9)) + 8;
+    unterminated[nul] = '3';
+    EXPECT_EQ(ReadElfSymbolText(unterminated, "velk_module_version"), std::nullopt);
 }
 
 class ModuleVersionTest : public ::testing::Test {
