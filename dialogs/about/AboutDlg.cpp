@@ -67,7 +67,8 @@ void CAboutDlg::OnInitDialog() {
                 QString::fromStdString(ProviderNameByAtrIndex(kMakerCardAtrIndex));
     UpdateData();
 
-    m_webLink->setText(QString::fromLatin1(kWebAddress));
+    m_webLink->setText(QString::fromLatin1(kWebAddress).remove(QStringLiteral("https://")));
+    m_webLink->SetTarget(QString::fromLatin1(kWebAddress));
     m_supportLink->setText(QString::fromLatin1(kSupportAddress));
     m_supportLink->SetTarget(QStringLiteral("mailto:") + QString::fromLatin1(kSupportAddress) +
                              QStringLiteral("?subject=") + QString::fromLatin1(kSupportSubject));
