@@ -22,6 +22,7 @@ packages=(
   dbus dbus-x11 libdbus-1-dev xvfb xauth x11-utils trayer imagemagick xdotool
   pinentry-curses
   libp11-kit-dev p11-kit gnutls-bin python3-pykcs11 libnss3-tools dpkg-dev fakeroot
+  libatspi2.0-dev at-spi2-core libx11-dev libxtst-dev
   ca-certificates procps psmisc iproute2
 )
 

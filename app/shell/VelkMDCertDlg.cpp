@@ -6,7 +6,10 @@
 #include "app/shell/TrayActivation.h"
 #include "app/shell/TrayCommands.h"
 #include "desktop/PinWatcherFlags.h"
+#include "desktop/PinWinFake.h"
+#include "dialogs/about/AboutDlg.h"
 #include "dialogs/certs/ShowCertificates.h"
+#include "dialogs/config/DlgConfig.h"
 #include "monitor/CCert.h"
 #include "monitor/CertCollection.h"
 #include "monitor/events/CCardOSEvents.h"
@@ -91,14 +94,8 @@ int CVelkMDCertDlg::OnCreate() {
         readerCount = cert.ReaderCount();
     }
 
-    // The system's own PIN dialog only exists before version 6; there the watcher that
-    // answers it would start here.
-    const DWORD major = GetVersion() & 0xFF;
-    if (g_Config.GetPinWatcherThread() && major < 6) {
-        g_StopPinWatcher = 0;
-    } else {
-        g_StopPinWatcher = 1;
-    }
+    // The system's own PIN dialog only exists before version 6; there the watcher answers it.
+    StartPinWatcher(g_Config.GetPinWatcherThread());
 
     setVisible(false);
     m_tray.ChangeIcon(IDI_NOCERT);
@@ -214,11 +211,28 @@ void CVelkMDCertDlg::OnCommand(int id) {
         }
         break;
     case ID_APP_CONFIG:
+        RunConfigDialog();
+        break;
     case ID_APP_ABOUT:
+        RunAboutDialog();
+        break;
     default:
-        // The configuration and About dialogs open here once they exist.
         break;
     }
+}
+
+void CVelkMDCertDlg::RunConfigDialog() {
+    // What the minidriver or another instance changed since is what the dialog shows.
+    g_Config.LoadMachine();
+    g_Config.LoadUser();
+    g_Config.SetLanguage(g_Config.GetLanguage());
+    CDlgConfig dialog;
+    dialog.exec();
+}
+
+void CVelkMDCertDlg::RunAboutDialog() {
+    CAboutDlg dialog;
+    dialog.exec();
 }
 
 void CVelkMDCertDlg::Restart() {
@@ -235,6 +249,7 @@ void CVelkMDCertDlg::StopWorkers() {
     m_monitorStart.stop();
     g_StopPinWatcher = 1;
     CCardOSEvents::StopMonitor();
+    StopPinWatcher();
     while (g_PinWatcherRunning != 0 || g_MonitorRunning != 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
     }

@@ -58,6 +58,8 @@ private:
     void OnInitMenuPopup(QMenu* popup);
     void ShowBalloonTip(const char* text);
     void Restart();
+    void RunConfigDialog();
+    void RunAboutDialog();
     bool RescanPending() const;
 
     QIcon m_mainIcon;

@@ -38,6 +38,11 @@ std::vector<CardType> BuildKnownCardTypes() {
                       0x1E, 0x31, 0x80, 0x00, 0x90, 0x00},
                      {},
                      kMakerProvider});
+    // The maker's CardOS card, whose provider the About dialog names.
+    types.push_back({"Velkora MD - CardOS",
+                     {0x3B, 0xF2, 0x18, 0x00, 0x02, 0xC1, 0x0A, 0x31, 0xFE, 0x58, 0xC8, 0x08, 0x74},
+                     {},
+                     kMakerProvider});
     // A card of another make, served by its own provider.
     types.push_back({"Other Card",
                      {0x3B, 0xBB, 0x18, 0x00, 0xC0, 0x10, 0x31, 0xFE, 0x45, 0x80, 0x67,

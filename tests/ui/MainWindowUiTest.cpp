@@ -5,7 +5,10 @@
 #include "app/settings/Config.h"
 #include "app/shell/VelkMDCertDlg.h"
 #include "desktop/PinWatcherFlags.h"
+#include "dialogs/about/AboutDlg.h"
 #include "dialogs/certs/CertPageDlg.h"
+#include "dialogs/config/DlgConfig.h"
+#include "dialogs/config/DlgConfigResource.h"
 #include "monitor/CertCollection.h"
 #include "monitor/events/MonitorState.h"
 #include "pcscsim/SimControl.h"
@@ -18,6 +21,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QComboBox>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -169,6 +173,42 @@ TEST_F(MainWindowUiTest, OpenedMenuFollowsTheLanguageAndDoubleClickRunsShowCerti
     emit window.TrayIcon()->activated(QSystemTrayIcon::DoubleClick);
     QTRY_COMPARE(Lines("command\t").size(), std::size_t{1});
     EXPECT_EQ(Lines("command\t").back(), "command\t32783");
+}
+
+TEST_F(MainWindowUiTest, ConfigurationAndInfoOpenTheirDialogsAndTheMenuFollowsTheLanguage) {
+    CVelkMDCertDlg window;
+    ASSERT_TRUE(window.Create());
+    // Choose German in the configuration dialog and confirm.
+    bool configSeen = false;
+    QTimer::singleShot(0, [&configSeen] {
+        auto* dialog = qobject_cast<CDlgConfig*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        configSeen = true;
+        auto* languages = dialog->findChild<QComboBox*>(QString::number(IDC_CFG_LANGUAGE));
+        ASSERT_NE(languages, nullptr);
+        languages->setCurrentIndex(1);
+        emit languages->activated(1);
+        dialog->accept();
+    });
+    window.OnCommand(ID_APP_CONFIG);
+    EXPECT_TRUE(configSeen);
+    QMenu* menu = window.TrayMenu();
+    menu->popup(QPoint(20, 20));
+    QTRY_VERIFY(menu->isVisible());
+    EXPECT_EQ(MenuTexts(menu)[6], "Beenden");
+    menu->hide();
+
+    bool aboutSeen = false;
+    QTimer::singleShot(0, [&aboutSeen] {
+        auto* dialog = qobject_cast<CAboutDlg*>(QApplication::activeModalWidget());
+        ASSERT_NE(dialog, nullptr);
+        aboutSeen = true;
+        dialog->reject();
+    });
+    window.OnCommand(ID_APP_ABOUT);
+    EXPECT_TRUE(aboutSeen);
+    window.Exit();
+    CMsg::SetLanguage(0);
 }
 
 TEST_F(MainWindowUiTest, PinWatcherOnlyOnTheOldSystemsWithTheSettingOn) {
