@@ -1,5 +1,6 @@
 #include "monitor/events/ReaderEventWait.h"
 
+#include "monitor/PcscReaders.h"
 #include "monitor/events/MonitorClock.h"
 #include "monitor/events/MonitorState.h"
 #include "platform/certstore/CertStore.h"
@@ -84,12 +85,13 @@ LONG WaitForReaderEvent(SCARDCONTEXT context) {
     std::vector<DWORD> states;
     {
         std::lock_guard lock(MonitorMutex());
-        if (g_SeenStates) {
-            for (std::size_t i = 0; i < g_SeenStates->Size(); ++i) {
-                const SCARD_READERSTATE& seen = (*g_SeenStates)[i];
-                names.emplace_back(seen.szReader != nullptr ? seen.szReader : "");
-                states.push_back(seen.dwEventState & ~SCARD_STATE_CHANGED);
-            }
+        if (!g_SeenStates) {
+            return SCARD_S_SUCCESS; // no poll has seen the readers yet
+        }
+        for (std::size_t i = 0; i < g_SeenStates->Size(); ++i) {
+            const SCARD_READERSTATE& seen = (*g_SeenStates)[i];
+            names.emplace_back(seen.szReader != nullptr ? seen.szReader : "");
+            states.push_back(seen.dwEventState & ~SCARD_STATE_CHANGED);
         }
     }
     std::vector<SCARD_READERSTATE> records(names.size() + 1);
@@ -100,6 +102,16 @@ LONG WaitForReaderEvent(SCARDCONTEXT context) {
     SCARD_READERSTATE& pnp = records.back();
     pnp.szReader = kPnpReader;
     pnp.dwCurrentState = static_cast<DWORD>(names.size()) << 16;
+
+    // pcsc-lite reports the reader changes that happen during a wait only:
+    // a reader that came or went since the poll has to be seen here.
+    {
+        const monitor::CPcscReaders listed(context);
+        const bool none = listed.Result() == SCARD_E_NO_READERS_AVAILABLE;
+        if ((listed.Result() != SCARD_S_SUCCESS && !none) || listed.Readers() != names) {
+            return listed.Result() == SCARD_S_SUCCESS || none ? SCARD_S_SUCCESS : listed.Result();
+        }
+    }
 
     uint64_t stamp = 0;
     const bool stamped = StoreStamp(stamp);

@@ -132,18 +132,6 @@ TEST(MonitorThread, WithoutPcscdAtStartItWaitsAndThenWatches) {
     EXPECT_EQ(pcscsim::OpenContexts(), 0u);
 }
 
-// True once `done` holds; false if it did not within a minute (a hung
-// monitor, never a measure of speed).
-template <typename Done> bool Eventually(Done done) {
-    for (int i = 0; i < 6000; ++i) {
-        if (done()) {
-            return true;
-        }
-        std::this_thread::sleep_for(milliseconds(10));
-    }
-    return done();
-}
-
 TEST(MonitorThread, IdleItWaitsForPcscEventsAndWakesForThemUpdateAndStop) {
     EventsWorld world;
     pcscsim::AddReader(kReaderA);
