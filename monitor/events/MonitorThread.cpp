@@ -6,6 +6,7 @@
 #include "monitor/events/MonitorState.h"
 #include "monitor/events/PcscContext.h"
 #include "monitor/events/ReaderEventWait.h"
+#include "monitor/events/StoreWatch.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -134,6 +135,7 @@ void CCardOSEvents::StopMonitor() {
 unsigned CCardOSEvents::MonitorThread() {
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kMonitorNice);
     CPcscContext context;
+    const CStoreWatch storeWatch;
     milliseconds retry = kFirstRetry;
     while (g_StopMonitor == 0) {
         g_MonitorRunning = 1;

@@ -3,6 +3,7 @@
 #include "monitor/PcscReaders.h"
 #include "monitor/events/MonitorClock.h"
 #include "monitor/events/MonitorState.h"
+#include "monitor/events/StoreWatch.h"
 #include "platform/certstore/CertStore.h"
 
 #include <atomic>
@@ -17,8 +18,10 @@ namespace {
 using std::chrono::milliseconds;
 
 // How often a quiet wait looks at the store's change stamp, so that a
-// registration changed by another process reaches the list and the icon.
+// registration changed by another process reaches the list and the icon:
+// often without a watch on the hive, else only as a safety net.
 constexpr milliseconds kStoreCheck{2000};
+constexpr milliseconds kStoreCheckWatched{60000};
 
 constexpr const char* kPnpReader = "\\\\?PnP?\\Notification";
 
@@ -121,7 +124,8 @@ LONG WaitForReaderEvent(SCARDCONTEXT context) {
     }
     for (;;) {
         const LONG rv = MonitorClock().WaitForReaders(
-            context, records.data(), static_cast<DWORD>(records.size()), kStoreCheck);
+            context, records.data(), static_cast<DWORD>(records.size()),
+            CStoreWatch::Active() ? kStoreCheckWatched : kStoreCheck);
         if (g_WakeRequested.exchange(false) || g_StopMonitor != 0) {
             return SCARD_E_CANCELLED;
         }
