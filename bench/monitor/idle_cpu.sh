@@ -6,7 +6,8 @@
 # was inserted; beside pcsc_scan watching the same readers, and the card side left alone.
 # Figures are CPU seconds per minute and wakeups (context switches of all threads) per
 # second, measured over WINDOW seconds. The targets: at most 1 wakeup per second and at
-# most 1.5 times pcsc_scan's CPU time; the last column says whether both are met.
+# most 1.5 times pcsc_scan's CPU time (give or take one clock tick); the last column says
+# whether both are met. Use a long window (60 s or more) for CPU figures worth comparing.
 #   bash bench/monitor/idle_cpu.sh [BUILD_DIR] [WINDOW_SECONDS] [READER_COUNTS...]
 # BUILD_DIR defaults to build/default (velkora-certmgr, velkora-store, velkora-vcard,
 # velkora-md-install and the provider modules built); WINDOW to 30 seconds; the counts to 0 1 4.
@@ -65,9 +66,10 @@ per_second() { # count
     awk -v n="$1" -v w="$window" 'BEGIN {printf "%.2f", n / w}'
 }
 verdict() { # program CPU, pcsc_scan CPU, program wakeups per second
-    awk -v a="$1" -v s="$2" -v w="$3" 'BEGIN {
-        ratio = s > 0 ? a / s : (a > 0 ? 99 : 1)
-        printf "%.1fx %s", ratio, (w <= 1 && a <= 1.5 * s + 0.001) ? "ok" : "OVER"
+    # CPU time comes in clock ticks: one tick in the window is within the measure's error.
+    awk -v a="$1" -v s="$2" -v w="$3" -v tick="$(per_minute 1)" 'BEGIN {
+        ratio = s > 0 ? sprintf("%.1fx", a / s) : "-"
+        printf "%s %s", ratio, (w <= 1 && a <= 1.5 * s + tick + 0.0001) ? "ok" : "OVER"
     }'
 }
 per_minute() { # ticks
