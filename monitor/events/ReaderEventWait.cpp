@@ -38,9 +38,12 @@ struct CWaitRegistry {
     SCARDCONTEXT context = 0;
 };
 
+// Constant-initialised, so that a stop at the process's end (the monitor's
+// holder is destroyed then) still finds it.
+constinit CWaitRegistry g_Registry;
+
 CWaitRegistry& Registry() {
-    static CWaitRegistry registry;
-    return registry;
+    return g_Registry;
 }
 
 std::atomic<bool> g_WakeRequested{false};
