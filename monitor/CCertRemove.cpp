@@ -19,13 +19,21 @@ namespace {
 constexpr DWORD kContainerNameSize = 260;
 
 // Walks "MY" from its first certificate and deletes each one that `remove`
-// picks, starting the walk over after every deletion.
+// picks, starting the walk over after every deletion. A certificate whose
+// deletion failed (a hive that cannot be written, a full disk) is passed over
+// for the rest of the walk: otherwise the walk would restart forever while
+// its caller holds the operation lock.
 template <typename Pick> void DeleteFromStore(HCERTSTORE store, Pick remove) {
+    std::set<std::string> undeletable; // the encodings whose deletion failed
     PCCERT_CONTEXT cert = CertEnumCertificatesInStore(store, nullptr);
     while (cert != nullptr) {
         const auto container = monitor::KeyProvContainer(cert);
-        if (container && remove(*container)) {
-            CertDeleteCertificateFromStore(cert); // frees cert
+        std::string encoded(reinterpret_cast<const char*>(cert->pbCertEncoded),
+                            cert->cbCertEncoded);
+        if (container && !undeletable.count(encoded) && remove(*container)) {
+            if (!CertDeleteCertificateFromStore(cert)) { // frees cert either way
+                undeletable.insert(std::move(encoded));
+            }
             cert = CertEnumCertificatesInStore(store, nullptr);
         } else {
             cert = CertEnumCertificatesInStore(store, cert); // frees the previous one

@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# What watching the readers costs while nothing happens: the CPU time of velkora-certmgr
-# (offscreen, its monitor polling every 100 ms) and of the card side (pcscd and the virtual
-# cards it polls), and the program's resident memory, with 0, 1 and 4 vpcd readers each
-# holding a T-COS 3.0 card that the program registered when it was inserted; beside pcsc_scan watching the same readers, and the
-# card side left alone. Figures are CPU seconds per minute, measured over WINDOW seconds.
+# What watching the readers costs while nothing happens: the CPU time and the wakeups of
+# velkora-certmgr (offscreen, its monitor waiting for PC/SC events) and the CPU time of the
+# card side (pcscd and the virtual cards it polls), and the program's resident memory, with
+# 0, 1 and 4 vpcd readers each holding a T-COS 3.0 card that the program registered when it
+# was inserted; beside pcsc_scan watching the same readers, and the card side left alone.
+# Figures are CPU seconds per minute and wakeups (context switches of all threads) per
+# second, measured over WINDOW seconds. The targets: at most 1 wakeup per second and at
+# most 1.5 times pcsc_scan's CPU time (give or take one clock tick); the last column says
+# whether both are met. Use a long window (60 s or more) for CPU figures worth comparing.
 #   bash bench/monitor/idle_cpu.sh [BUILD_DIR] [WINDOW_SECONDS] [READER_COUNTS...]
 # BUILD_DIR defaults to build/default (velkora-certmgr, velkora-store, velkora-vcard,
 # velkora-md-install and the provider modules built); WINDOW to 30 seconds; the counts to 0 1 4.
@@ -54,6 +58,20 @@ ticks() { # pid... : utime + stime of all their threads
     done
     echo "$total"
 }
+wakeups() { # pid : voluntary and forced context switches of all its threads so far
+    cat /proc/"$1"/task/*/status 2>/dev/null |
+        awk '/^(non)?voluntary_ctxt_switches/ {n += $2} END {print n + 0}'
+}
+per_second() { # count
+    awk -v n="$1" -v w="$window" 'BEGIN {printf "%.2f", n / w}'
+}
+verdict() { # program CPU, pcsc_scan CPU, program wakeups per second
+    # CPU time comes in clock ticks: one tick in the window is within the measure's error.
+    awk -v a="$1" -v s="$2" -v w="$3" -v tick="$(per_minute 1)" 'BEGIN {
+        ratio = s > 0 ? sprintf("%.1fx", a / s) : "-"
+        printf "%s %s", ratio, (w <= 1 && a <= 1.5 * s + tick + 0.0001) ? "ok" : "OVER"
+    }'
+}
 per_minute() { # ticks
     awk -v t="$1" -v hz="$hz" -v w="$window" 'BEGIN {printf "%.3f", t / hz * 60 / w}'
 }
@@ -66,9 +84,10 @@ cards_present() { # count
     ((n == $1))
 }
 
-printf '%-8s %-45s %-28s %s\n' readers "velkora-certmgr" "pcsc_scan" "card side alone"
-printf '%-8s %-45s %-28s %s\n' "" "CPU s/min  card side  RSS MiB  registered" \
-    "CPU s/min  card side  RSS" "CPU s/min"
+printf '%-8s %-55s %-38s %-10s %s\n' readers "velkora-certmgr" "pcsc_scan" "card side" \
+    "program / pcsc_scan"
+printf '%-8s %-55s %-38s %-10s %s\n' "" "CPU s/min  wakeups/s  card side  RSS MiB  registered" \
+    "CPU s/min  wakeups/s  card side  RSS" "alone" "CPU, targets"
 for readers in "${counts[@]}"; do
     eval "$(bash scripts/pcscd-start.sh --readers "$readers" --dir "$work/pcscd")"
     pcscd_up=1
@@ -106,9 +125,11 @@ for readers in "${counts[@]}"; do
     registered=$("$build/tools/store/velkora-store" -user -store MY 2>/dev/null |
         grep -c "Key Container" || true)
     a0=$(ticks "$program")
+    w0=$(wakeups "$program")
     s0=$(ticks "${side[@]}")
     sleep "$window"
     app=$(per_minute $(($(ticks "$program") - a0)))
+    app_wake=$(per_second $(($(wakeups "$program") - w0)))
     app_side=$(per_minute $(($(ticks "${side[@]}") - s0)))
     app_rss=$(rss_mib "$program")
     kill "$program"
@@ -126,14 +147,18 @@ for readers in "${counts[@]}"; do
     pids+=("$scan")
     sleep "$settle"
     c0=$(ticks "$scan")
+    w0=$(wakeups "$scan")
     s0=$(ticks "${side[@]}")
     sleep "$window"
     scan_cpu=$(per_minute $(($(ticks "$scan") - c0)))
+    scan_wake=$(per_second $(($(wakeups "$scan") - w0)))
     scan_side=$(per_minute $(($(ticks "${side[@]}") - s0)))
     scan_rss=$(rss_mib "$scan")
 
-    printf '%-8s %-10s %-10s %-8s %-10s %-10s %-10s %-6s %s\n' "$readers" "$app" "$app_side" \
-        "$app_rss" "$registered" "$scan_cpu" "$scan_side" "$scan_rss" "$alone"
+    printf '%-8s %-10s %-10s %-10s %-8s %-12s %-10s %-10s %-10s %-6s %-10s %s\n' "$readers" \
+        "$app" "$app_wake" "$app_side" "$app_rss" "$registered" "$scan_cpu" "$scan_wake" \
+        "$scan_side" "$scan_rss" "$alone" "$(verdict "$app" "$scan_cpu" "$app_wake")"
     cleanup
 done
-echo "(CPU seconds per minute, over ${window} s windows; card side: pcscd and the virtual cards)"
+echo "(CPU seconds per minute and wakeups per second, over ${window} s windows;" \
+    "card side: pcscd and the virtual cards)"

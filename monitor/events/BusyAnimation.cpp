@@ -40,3 +40,8 @@ void CCardOSEvents::StopBusyAnimation() {
         g_Tray.With([](ITrayIconSink& tray) { tray.ChangeIcon(kIconNoCertificate); });
     }
 }
+
+void CCardOSEvents::ShowRestingIcon() {
+    const uint32_t icon = g_CertCollection.HasEntries() ? kIconCertificates : kIconNoCertificate;
+    g_Tray.With([icon](ITrayIconSink& tray) { tray.ChangeIcon(icon); });
+}

@@ -1,10 +1,14 @@
 #pragma once
 
 // The reader and card event monitor. A worker thread takes a snapshot of
-// every PC/SC reader each 100 ms, compares it with the previous one and
-// turns insertions and removals into certificate registrations and removals
-// (CCert). It keeps the tray icon and an open certificates dialog up to date
-// through the sinks of MonitorSinks.h, never touching a widget itself.
+// every PC/SC reader, compares it with the previous one and turns
+// insertions and removals into certificate registrations and removals
+// (CCert). Between two such polls it waits for PC/SC to report a change
+// (ReaderEventWait.h) rather than polling every 100 ms, which an idle
+// desktop would pay for; a poll that left work to retry (a card held by
+// another program, an error) is followed by the next one after 100 ms. It keeps the tray icon and
+// an open certificates dialog up to date through the sinks of MonitorSinks.h, never touching a
+// widget itself.
 //
 // The class holds no data: all monitor state is process-wide (MonitorState.h).
 // Unlike a monitor that ends when it finds no resource manager, this one
@@ -42,12 +46,16 @@ public:
     // Thread entry: polls until g_StopMonitor is set; returns 0.
     static unsigned MonitorThread();
     // One comparison pass on `context`: SCARD_S_SUCCESS when the poll
-    // completed, else the PC/SC result that ended it.
+    // completed, else the PC/SC result that ended it (0x8007000E for an
+    // exhausted heap). Never throws. A card that cannot be connected is
+    // passed over for this poll; readers that are all gone take their
+    // registrations with them.
     static LONG PollReaders(SCARDCONTEXT context);
     // The first registration pass at start, on a context of its own.
     static void InitialScan();
     // Update: forget the snapshot, so that the next poll removes every
     // registration and the one after registers every present card again.
+    // Returns at once: while a poll runs, that poll's successor does the reset.
     static void RequestRescan();
 
     // Records for the first g_ReaderCount names of `readers`, filled by
@@ -64,4 +72,7 @@ public:
 
     static void StartBusyAnimation();
     static void StopBusyAnimation();
+    // The resting icon for the list as it is now (128 with a certificate,
+    // else 314), without the animation's steps.
+    static void ShowRestingIcon();
 };

@@ -6,6 +6,11 @@
 #include <atomic>
 #include <thread>
 
+LONG IMonitorClock::WaitForReaders(SCARDCONTEXT context, SCARD_READERSTATE* records, DWORD count,
+                                   std::chrono::milliseconds timeout) {
+    return SCardGetStatusChange(context, static_cast<DWORD>(timeout.count()), records, count);
+}
+
 namespace {
 
 // Sleeps in slices, so that a stop request ends even a long back-off within

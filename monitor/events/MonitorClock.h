@@ -1,8 +1,11 @@
 #pragma once
 
-// The monitor's sleeps (the 100 ms between polls, the pause before the
-// thread starts, the back-off while the resource manager is away) go through
-// one replaceable clock, so that tests can run them at once or step them.
+// The monitor's pauses (the 100 ms before a poll that retries, the pause
+// before the thread starts, the back-off while the resource manager is away,
+// and the wait for a reader event) go through one replaceable clock, so that
+// tests can run them at once or step them.
+
+#include <winscard.h>
 
 #include <chrono>
 
@@ -10,6 +13,9 @@ class IMonitorClock {
 public:
     virtual ~IMonitorClock() = default;
     virtual void Sleep(std::chrono::milliseconds duration) = 0;
+    // SCardGetStatusChange on `records` for at most `timeout`; its result.
+    virtual LONG WaitForReaders(SCARDCONTEXT context, SCARD_READERSTATE* records, DWORD count,
+                                std::chrono::milliseconds timeout);
 };
 
 // The clock in use: the real one unless SetMonitorClock installed another.

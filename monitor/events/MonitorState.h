@@ -22,6 +22,20 @@ extern std::optional<CSnapshot> g_ReaderStates;
 // Written under MonitorMutex; atomic so that it may be read without it.
 extern std::atomic<uint32_t> g_ReaderCount;
 
+// What the last poll saw of the readers (their event states, counters
+// included), which the pause before the next poll waits to change; absent
+// until a poll has seen them. Under MonitorMutex.
+extern std::optional<CSnapshot> g_SeenStates;
+// The last poll left nothing to try again (no busy card passed over, no
+// error): the next one may wait for an event. Under MonitorMutex.
+extern bool g_PollSettled;
+// The readers went away (the last one unplugged, or pcscd gone) and their
+// registrations with them: when readers are back, their cards count as
+// inserted. Under MonitorMutex.
+extern bool g_ReadersGone;
+
+// Set by Update when a poll held the lock: the next poll does the reset.
+extern std::atomic<uint32_t> g_RescanRequested;
 // Set to end the monitor thread.
 extern std::atomic<uint32_t> g_StopMonitor;
 // 1 from the thread's start until it has left its loop.

@@ -5,6 +5,8 @@
 #include "monitor/events/MonitorClock.h"
 #include "monitor/events/MonitorState.h"
 #include "monitor/events/PcscContext.h"
+#include "monitor/events/ReaderEventWait.h"
+#include "monitor/events/StoreWatch.h"
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -18,7 +20,9 @@ namespace {
 
 using std::chrono::milliseconds;
 
+// Before a poll that tries again (a busy card, an error).
 constexpr milliseconds kPollPeriod{100};
+constexpr milliseconds kStopCheck{10};
 constexpr milliseconds kStartPause{2000};
 // While there is no resource manager: try again after 100 ms, doubling up
 // to 5 s, so that an absent pcscd costs next to nothing.
@@ -52,6 +56,12 @@ public:
             return;
         }
         g_StopMonitor = 1;
+        // A wake that comes just before the thread enters its wait is lost
+        // to PC/SC: wake it again until it has left its loop.
+        while (g_MonitorRunning != 0) {
+            WakeReaderWait();
+            std::this_thread::sleep_for(kStopCheck);
+        }
         m_thread.join();
     }
 
@@ -70,6 +80,26 @@ CMonitorThreadHolder& Holder() {
 
 milliseconds NextRetry(milliseconds retry) {
     return std::min(retry * 2, kLongestRetry);
+}
+
+// While the last poll left nothing to try again, wait for PC/SC to report
+// a change (or Update, the stop, the store); otherwise poll again after
+// 100 ms, as before every poll.
+void PauseBeforePoll(SCARDCONTEXT context) {
+    bool settled = false;
+    {
+        std::lock_guard lock(MonitorMutex());
+        settled = g_PollSettled && g_RescanRequested == 0;
+    }
+    if (!settled) {
+        MonitorClock().Sleep(kPollPeriod);
+        return;
+    }
+    try {
+        WaitForReaderEvent(context); // whatever ended it, the poll looks
+    } catch (...) {
+        MonitorClock().Sleep(kPollPeriod); // no heap for the wait's records
+    }
 }
 
 } // namespace
@@ -105,6 +135,7 @@ void CCardOSEvents::StopMonitor() {
 unsigned CCardOSEvents::MonitorThread() {
     setpriority(PRIO_PROCESS, static_cast<id_t>(gettid()), kMonitorNice);
     CPcscContext context;
+    const CStoreWatch storeWatch;
     milliseconds retry = kFirstRetry;
     while (g_StopMonitor == 0) {
         g_MonitorRunning = 1;
@@ -113,7 +144,10 @@ unsigned CCardOSEvents::MonitorThread() {
             retry = NextRetry(retry);
             continue;
         }
-        MonitorClock().Sleep(kPollPeriod);
+        PauseBeforePoll(context.Get());
+        if (g_StopMonitor != 0) {
+            break;
+        }
         const LONG rv = PollReaders(context.Get());
         if (IsContextLost(rv)) {
             // pcscd went away or restarted: this context stays dead even

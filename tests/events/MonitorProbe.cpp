@@ -52,6 +52,10 @@ void ResetMonitorState() {
     std::lock_guard lock(MonitorMutex());
     g_ReaderStates.reset();
     g_ReaderCount = 0;
+    g_SeenStates.reset();
+    g_PollSettled = false;
+    g_ReadersGone = false;
+    g_RescanRequested = 0;
     g_StopMonitor = 0;
     g_RescanPending = 0;
     g_LastSyncValue = 0;

@@ -8,10 +8,12 @@
 #include "monitor/events/MonitorSinks.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace evtest {
@@ -44,6 +46,18 @@ public:
 private:
     std::atomic<int> m_fills{0};
 };
+
+// True once `done` holds; false if it did not within a minute (a hung
+// monitor, never a measure of speed).
+template <typename Done> bool Eventually(Done done) {
+    for (int i = 0; i < 6000; ++i) {
+        if (done()) {
+            return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return done();
+}
 
 // Back to the state before any start: no snapshot, no readers counted, flags
 // clear, no tray or dialog. The monitor thread must not be running.

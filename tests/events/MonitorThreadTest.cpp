@@ -77,17 +77,21 @@ TEST(MonitorThread, RecoversWithANewContextWhenPcscdComesBack) {
     ASSERT_TRUE(world.clock.Step());
     ASSERT_EQ(pcscsim::OpenContexts(), 1u);
 
-    // pcscd goes away; its old contexts stay dead after it is back. The card
-    // is pulled meanwhile.
+    // pcscd goes away; its old contexts stay dead after it is back. No card
+    // can be reached meanwhile, so none stays registered.
     pcscsim::StopService();
     ASSERT_TRUE(world.clock.Step(12));
-    ASSERT_TRUE(pcscsim::RemoveCard(kReaderA));
-    EXPECT_GT(RegisteredIn(kReaderA), 0u); // nobody could see it yet
+    EXPECT_TRUE(Registrations().empty());
+    EXPECT_EQ(world.tray.Icon(), 314u);
+    // Back with the card still in: registered again, on a new context (the
+    // dead one released).
     pcscsim::StartService();
-    ASSERT_TRUE(world.clock.StepUntil([] { return Registrations().empty(); }, 10));
-    EXPECT_EQ(pcscsim::OpenContexts(), 1u); // the new one; the dead one released
+    ASSERT_TRUE(world.clock.StepUntil([] { return RegisteredIn(kReaderA) > 0; }, 10));
+    EXPECT_EQ(pcscsim::OpenContexts(), 1u);
 
-    // And it goes on working: a card put back registers again.
+    // And it goes on working: a card pulled and put back.
+    ASSERT_TRUE(pcscsim::RemoveCard(kReaderA));
+    ASSERT_TRUE(world.clock.StepUntil([] { return Registrations().empty(); }, 10));
     ASSERT_TRUE(world.Insert(kReaderA));
     ASSERT_TRUE(world.clock.StepUntil([] { return RegisteredIn(kReaderA) > 0; }, 10));
 
@@ -124,6 +128,37 @@ TEST(MonitorThread, WithoutPcscdAtStartItWaitsAndThenWatches) {
     ASSERT_TRUE(world.Insert(kReaderA));
     ASSERT_TRUE(world.clock.StepUntil([] { return RegisteredIn(kReaderA) > 0; }));
     world.StopThread();
+    EXPECT_EQ(g_MonitorRunning, 0u);
+    EXPECT_EQ(pcscsim::OpenContexts(), 0u);
+}
+
+TEST(MonitorThread, IdleItWaitsForPcscEventsAndWakesForThemUpdateAndStop) {
+    EventsWorld world;
+    pcscsim::AddReader(kReaderA);
+    CCardOSEvents::PrepareMonitor();
+    // The clock is never turned in the first part: each pause that is a
+    // sleep would stop the thread for good.
+    world.clock.UseRealWaits();
+    ASSERT_TRUE(CCardOSEvents::StartMonitorThread());
+
+    ASSERT_TRUE(world.Insert(kReaderA));
+    ASSERT_TRUE(Eventually([] { return RegisteredIn(kReaderA) > 0; }));
+    ASSERT_TRUE(pcscsim::RemoveCard(kReaderA));
+    ASSERT_TRUE(Eventually([] { return Registrations().empty(); }));
+    ASSERT_TRUE(world.Insert(kReaderA));
+    ASSERT_TRUE(Eventually([] { return RegisteredIn(kReaderA) > 0; }));
+    // A reader plugged in: the reader list changes, the registrations go.
+    pcscsim::AddReader(kReaderB);
+    ASSERT_TRUE(Eventually([] { return g_ReaderCount == 2 && Registrations().empty(); }));
+    EXPECT_TRUE(world.clock.Slept().empty());
+
+    // Update wakes the thread; its second poll comes after a poll period.
+    world.clock.Free();
+    CCardOSEvents::RequestRescan();
+    ASSERT_TRUE(Eventually([] { return RegisteredIn(kReaderA) > 0; }));
+
+    // The stop wakes it too.
+    CCardOSEvents::StopMonitor();
     EXPECT_EQ(g_MonitorRunning, 0u);
     EXPECT_EQ(pcscsim::OpenContexts(), 0u);
 }

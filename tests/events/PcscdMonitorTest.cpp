@@ -109,4 +109,20 @@ TEST_F(PcscdMonitorTest, TheMonitorThreadFollowsACard) {
     EXPECT_GT(RegisteredIn(reader0), 0u);
 }
 
+TEST_F(PcscdMonitorTest, IdleTheMonitorWaitsForPcscdToReportACard) {
+    ASSERT_TRUE(m_pcscd.Ok());
+    const std::string reader0 = m_pcscd.ReaderName(0);
+    CCardOSEvents::PrepareMonitor();
+    // The clock is never turned: only pcscd's events move the thread.
+    m_clock.UseRealWaits();
+    ASSERT_TRUE(CCardOSEvents::StartMonitorThread());
+    ASSERT_TRUE(Insert(0));
+    ASSERT_TRUE(Eventually([&] { return RegisteredIn(reader0) > 0; }));
+    ASSERT_TRUE(m_pcscd.RemoveCard(0));
+    ASSERT_TRUE(Eventually([] { return Registrations().empty(); }));
+    EXPECT_TRUE(m_clock.Slept().empty());
+    CCardOSEvents::StopMonitor(); // wakes the waiting thread
+    EXPECT_EQ(g_MonitorRunning, 0u);
+}
+
 } // namespace

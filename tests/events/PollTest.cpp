@@ -6,18 +6,56 @@
 #include "monitor/CertCollection.h"
 #include "monitor/events/CCardOSEvents.h"
 #include "monitor/events/MonitorState.h"
+#include "monitor/events/PcscContext.h"
 #include "pcscsim/SimControl.h"
 #include "tests/events/EventsWorld.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <future>
+#include <new>
+#include <thread>
 
 using namespace evtest;
 
 namespace {
 
 const std::string kAnimate = "animate 80 4294967295";
+
+// A tray whose animation cannot be started: there is no heap left.
+class CThrowingTray final : public ITrayIconSink {
+public:
+    bool StartAnimation(uint32_t, uint32_t) override { throw std::bad_alloc(); }
+    bool StopIconAnimation() override { return true; }
+    bool ChangeIcon(uint32_t) override { return true; }
+};
+
+// Holds the monitor lock on another thread for its lifetime, as a poll that
+// reads a card does.
+class CPollInProgress {
+public:
+    CPollInProgress() {
+        auto locked = m_locked.get_future();
+        m_thread = std::thread([this] {
+            std::lock_guard lock(MonitorMutex());
+            m_locked.set_value();
+            m_release.get_future().wait();
+        });
+        locked.wait();
+    }
+    ~CPollInProgress() {
+        m_release.set_value();
+        m_thread.join();
+    }
+    CPollInProgress(const CPollInProgress&) = delete;
+    CPollInProgress& operator=(const CPollInProgress&) = delete;
+
+private:
+    std::promise<void> m_locked;
+    std::promise<void> m_release;
+    std::thread m_thread;
+};
 
 // Registers the card in `reader` the way the monitor would, but without it.
 void RegisterBehindTheMonitorsBack(const std::string& reader) {
@@ -138,6 +176,7 @@ TEST_F(PollTest, AReaderAttachedOrDetachedDropsEveryRegistration) {
     EXPECT_EQ(g_ReaderCount, 2u);
     EXPECT_EQ(Stored(), "PP");
     EXPECT_TRUE(Registrations().empty());
+    EXPECT_EQ(m_world.tray.Icon(), 314u); // the icon follows the emptied list
     EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
     EXPECT_TRUE(Registrations().empty());
 
@@ -155,6 +194,24 @@ TEST_F(PollTest, AReaderAttachedOrDetachedDropsEveryRegistration) {
     EXPECT_EQ(g_ReaderCount, 1u);
     EXPECT_EQ(Stored(), "P");
     EXPECT_TRUE(Registrations().empty());
+
+    // The last reader unplugged with its card registered: no card can be
+    // reached, so the registrations go. Plugged in again with the card in
+    // it: registered again.
+    ASSERT_TRUE(pcscsim::RemoveCard(kReaderA));
+    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
+    ASSERT_TRUE(m_world.Insert(kReaderA));
+    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
+    ASSERT_EQ(RegisteredIn(kReaderA), registered);
+    ASSERT_TRUE(pcscsim::RemoveReader(kReaderA));
+    EXPECT_EQ(m_world.Poll(), SCARD_E_NO_READERS_AVAILABLE);
+    EXPECT_TRUE(Registrations().empty());
+    EXPECT_EQ(m_world.tray.Icon(), 314u);
+    pcscsim::AddReader(kReaderA);
+    ASSERT_TRUE(m_world.Insert(kReaderA));
+    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
+    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
+    EXPECT_EQ(RegisteredIn(kReaderA), registered);
 }
 
 TEST_F(PollTest, WithThePropagationServiceRunningAnInsertionRemovesInstead) {
@@ -182,25 +239,38 @@ TEST_F(PollTest, WithThePropagationServiceRunningAnInsertionRemovesInstead) {
     EXPECT_GT(RegisteredIn(kReaderA), 0u);
 }
 
-TEST_F(PollTest, ABusyCardHoldsThePollBackUntilItCanBeConnected) {
+TEST_F(PollTest, ACardHeldElsewhereIsPassedOverWhileTheOtherReadersAreServed) {
     pcscsim::AddReader(kReaderA);
     pcscsim::AddReader(kReaderB);
     CCardOSEvents::PrepareMonitor();
     ASSERT_TRUE(m_world.Insert(kReaderA));
     ASSERT_TRUE(m_world.Insert(kReaderB));
+    // Another program holds reader B's card for itself.
+    CPcscContext other;
+    ASSERT_EQ(other.Establish(), SCARD_S_SUCCESS);
+    SCARDHANDLE held = 0;
+    DWORD protocol = 0;
+    ASSERT_EQ(SCardConnect(other.Get(), kReaderB, SCARD_SHARE_EXCLUSIVE,
+                           SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &held, &protocol),
+              SCARD_S_SUCCESS);
 
-    // The first present card cannot be connected: the poll stops there and
-    // keeps the old snapshot, so the insertions are seen again.
-    pcscsim::FailNext(pcscsim::Call::Connect, 2, SCARD_E_SHARING_VIOLATION);
-    for (int i = 0; i < 2; ++i) {
-        EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
-        EXPECT_EQ(Stored(), "EE");
-        EXPECT_TRUE(Registrations().empty());
-    }
     EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
-    EXPECT_EQ(Stored(), "PP");
-    EXPECT_GT(RegisteredIn(kReaderA), 0u);
+    const std::size_t registered = RegisteredIn(kReaderA);
+    EXPECT_GT(registered, 0u);
+    EXPECT_EQ(RegisteredIn(kReaderB), 0u);
+    EXPECT_EQ(Stored(), "PE");
+    // The next poll tries B again and leaves A's card alone.
+    pcscsim::ClearTrace(kReaderA);
+    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
+    EXPECT_TRUE(pcscsim::Trace(kReaderA).empty());
+    EXPECT_EQ(Stored(), "PE");
+
+    // Released: the card is an insertion now.
+    ASSERT_EQ(SCardDisconnect(held, SCARD_LEAVE_CARD), SCARD_S_SUCCESS);
+    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
     EXPECT_GT(RegisteredIn(kReaderB), 0u);
+    EXPECT_EQ(RegisteredIn(kReaderA), registered);
+    EXPECT_EQ(Stored(), "PP");
 }
 
 TEST_F(PollTest, ACardBusyAtStartIsRegisteredOnceItCanBeConnected) {
@@ -208,16 +278,31 @@ TEST_F(PollTest, ACardBusyAtStartIsRegisteredOnceItCanBeConnected) {
     pcscsim::AddReader(kReaderB);
     ASSERT_TRUE(m_world.Insert(kReaderA));
     ASSERT_TRUE(m_world.Insert(kReaderB));
-    // Reader A's card is still busy at the initial scan.
+    // Reader A's card is still busy at the initial scan; B's is served.
     pcscsim::FailNext(pcscsim::Call::Connect, 1, SCARD_E_SHARING_VIOLATION);
     CCardOSEvents::PrepareMonitor();
-    EXPECT_TRUE(Registrations().empty());
-    EXPECT_EQ(Stored(), "EE");
+    EXPECT_EQ(RegisteredIn(kReaderA), 0u);
+    EXPECT_GT(RegisteredIn(kReaderB), 0u);
+    EXPECT_EQ(Stored(), "EP");
 
     EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
     EXPECT_GT(RegisteredIn(kReaderA), 0u);
-    EXPECT_GT(RegisteredIn(kReaderB), 0u);
     EXPECT_EQ(Stored(), "PP");
+}
+
+TEST_F(PollTest, AFailureInsideAPollEndsThatPollOnly) {
+    pcscsim::AddReader(kReaderA);
+    CCardOSEvents::PrepareMonitor();
+    ASSERT_TRUE(m_world.Insert(kReaderA));
+    // The heap runs out while the poll shows its animation.
+    CThrowingTray tray;
+    g_Tray.Set(&tray);
+    EXPECT_EQ(m_world.Poll(), static_cast<LONG>(0x8007000Eu));
+    EXPECT_EQ(Stored(), "E");
+    g_Tray.Set(&m_world.tray);
+    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
+    EXPECT_GT(RegisteredIn(kReaderA), 0u);
+    EXPECT_EQ(Stored(), "P");
 }
 
 TEST_F(PollTest, UpdateRemovesEverythingThenRegistersEveryPresentCard) {
@@ -229,10 +314,13 @@ TEST_F(PollTest, UpdateRemovesEverythingThenRegistersEveryPresentCard) {
     ASSERT_FALSE(registered.empty());
     m_world.tray.Take();
 
-    CCardOSEvents::RequestRescan();
-    EXPECT_EQ(g_RescanPending, 1u);
-    EXPECT_EQ(g_ReaderCount, 0u);
-    EXPECT_EQ(Stored(), "EE");
+    // Update returns at once, also while a poll holds the monitor: the
+    // reset waits for the next poll.
+    {
+        const CPollInProgress poll;
+        CCardOSEvents::RequestRescan();
+        EXPECT_EQ(g_RescanPending, 1u);
+    }
 
     // First poll: the reader list looks changed, every registration goes,
     // and the tray stays quiet.

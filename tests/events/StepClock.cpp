@@ -7,9 +7,25 @@ namespace {
 constexpr std::chrono::seconds kGiveUp{120};
 } // namespace
 
+LONG CStepClock::WaitForReaders(SCARDCONTEXT context, SCARD_READERSTATE* records, DWORD count,
+                                std::chrono::milliseconds timeout) {
+    if (m_realWaits) {
+        return IMonitorClock::WaitForReaders(context, records, count, timeout);
+    }
+    Park();
+    return SCARD_E_CANCELLED; // a poll follows, as after a sleep
+}
+
 void CStepClock::Sleep(std::chrono::milliseconds duration) {
+    {
+        std::lock_guard lock(m_mutex);
+        m_slept.push_back(duration);
+    }
+    Park();
+}
+
+void CStepClock::Park() {
     std::unique_lock lock(m_mutex);
-    m_slept.push_back(duration);
     const uint64_t ticket = ++m_entered;
     m_changed.notify_all();
     m_changed.wait(lock, [&] { return m_free || m_released >= ticket; });

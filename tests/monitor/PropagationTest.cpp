@@ -12,6 +12,12 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <filesystem>
 
@@ -37,6 +43,44 @@ protected:
 
     MonitorEnv m_env;
     TestCa m_ca;
+};
+
+// Makes a file unwritable for this process while it lives: by its mode, or,
+// for root, whom modes do not stop, by the immutable attribute.
+class CUnwritableFile {
+public:
+    explicit CUnwritableFile(std::string path) : m_path(std::move(path)) {
+        if (geteuid() != 0) {
+            m_ok = chmod(m_path.c_str(), 0444) == 0;
+        } else {
+            m_ok = SetImmutable(true);
+        }
+    }
+    ~CUnwritableFile() {
+        if (m_ok) {
+            geteuid() != 0 ? (void)chmod(m_path.c_str(), 0644) : (void)SetImmutable(false);
+        }
+    }
+    CUnwritableFile(const CUnwritableFile&) = delete;
+    CUnwritableFile& operator=(const CUnwritableFile&) = delete;
+    bool Ok() const { return m_ok; }
+
+private:
+    bool SetImmutable(bool on) const {
+        const int fd = open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0) {
+            return false;
+        }
+        int flags = 0;
+        bool done = ioctl(fd, FS_IOC_GETFLAGS, &flags) == 0;
+        flags = on ? flags | FS_IMMUTABLE_FL : flags & ~FS_IMMUTABLE_FL;
+        done = done && ioctl(fd, FS_IOC_SETFLAGS, &flags) == 0;
+        close(fd);
+        return done;
+    }
+
+    std::string m_path;
+    bool m_ok = false;
 };
 
 std::vector<std::string> Containers(const std::vector<StoredCert>& certs) {
@@ -243,6 +287,31 @@ TEST_F(PropagationTest, RemoveAllPropagatedLeavesOnlyForeignEntries) {
     CryptReleaseContext(prov, 0);
     EXPECT_EQ(std::count(left.begin(), left.end(), helper), 0);
     EXPECT_EQ(std::count(left.begin(), left.end(), "someone-elses-key"), 1);
+}
+
+TEST_F(PropagationTest, RemovalsEndWhenTheStoreCannotBeWritten) {
+    const std::string user0 = ContainerName('0', ReaderDigit(0, 2), '7', '1', "aaaa");
+    const std::string user0b = ContainerName('0', ReaderDigit(0, 2), '7', '2', "bbbb");
+    m_env.PutContainer(kReader0, user0, m_ca.Issue({{{"CN", "A"}}, {0x01}}));
+    m_env.PutContainer(kReader0, user0b, m_ca.Issue({{{"CN", "B"}}, {0x02}}));
+    const Record card0(kReader0, AtrOf("Velkora MD - TCOS 3.0"));
+    CCert cert;
+    cert.AddReaderCertificates(card0.Get());
+    ASSERT_EQ(MonitorEnv::Store("MY").size(), 2u);
+
+    // Every deletion fails: each walk tries each registration once and ends.
+    {
+        const CUnwritableFile hive(m_env.Path("user.hive"));
+        if (!hive.Ok()) {
+            GTEST_SKIP() << "cannot make the hive unwritable here";
+        }
+        cert.RemoveAllPropagated();
+        cert.RemoveReaderCertificates(card0.Get());
+    }
+    EXPECT_EQ(MonitorEnv::Store("MY").size(), 2u);
+    // Writable again: the next walk removes them.
+    EXPECT_EQ(cert.RemoveAllPropagated(), 0);
+    EXPECT_TRUE(MonitorEnv::Store("MY").empty());
 }
 
 TEST_F(PropagationTest, TheListFollowsTheStore) {
