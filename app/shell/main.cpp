@@ -44,8 +44,7 @@ const char kHelp[] =
 
 int main(int argc, char** argv) {
     static_assert(kExitSecondInstance == 2 && kExitStopStart == 3 && kExitWindowFailed == 4 &&
-                      kExitBadSettings == 5 && kExitLockUnusable == 6 &&
-                      kExitNoSessionBus == 7,
+                      kExitBadSettings == 5 && kExitLockUnusable == 6 && kExitNoSessionBus == 7,
                   "keep the --help text in step");
     if (argc == 2 && (std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0)) {
         std::fputs(kHelp, stdout);
