@@ -70,7 +70,11 @@ pcscd)
     # Another user's own pcscd (in a user namespace) is that user's alone.
     mkdir -m 0700 "$work/other"
     chown 65534:65534 "$work/other"
-    if out=$(TMPDIR=$work/other "${other[@]}" bash "$root/scripts/pcscd-start.sh" --readers 1); then
+    # The checkout may sit below a folder the other user cannot enter: it runs a copy.
+    mkdir -m 0755 "$work/bin"
+    cp "$root/scripts/pcscd-start.sh" "$work/bin/"
+    chmod 0755 "$work/bin/pcscd-start.sh"
+    if out=$(TMPDIR=$work/other "${other[@]}" bash "$work/bin/pcscd-start.sh" --readers 1); then
         eval "$out"
         pcscd_env=(VELK_PCSCD_PID="$VELK_PCSCD_PID" VELK_PCSCD_DIR="$VELK_PCSCD_DIR")
         [[ $(stat -c '%u %a' "$PCSCLITE_CSOCK_NAME") == "65534 600" ]] ||
