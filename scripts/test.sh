@@ -39,7 +39,7 @@ run_suite asan
 echo "== asan: fuzz targets"
 bash scripts/run-fuzzers.sh build/asan "${VELK_FUZZ_SECONDS:-30}"
 
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/tsan.supp
 run_suite tsan
 
 echo "== all suites passed"
