@@ -39,7 +39,13 @@ run_suite asan
 echo "== asan: fuzz targets"
 bash scripts/run-fuzzers.sh build/asan "${VELK_FUZZ_SECONDS:-30}"
 
-export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/tsan.supp
+# Some tests run programs as another user, who may not enter the checkout's folder: the
+# suppressions go where every user can read them.
+tsan_dir=$(mktemp -d)
+cp scripts/tsan.supp "$tsan_dir/"
+chmod 0755 "$tsan_dir"
+chmod 0644 "$tsan_dir/tsan.supp"
+export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$tsan_dir/tsan.supp
 run_suite tsan
 
 echo "== all suites passed"
