@@ -1,0 +1,3 @@
+#include "dialogs/perso/DlgPersoTCOS30.h"
+
+void CDlgPersoTCOS30::PersonalizeFromP7M() {}
