@@ -170,6 +170,20 @@ TEST(Delivery, P7mOpensWithTheCardKeyAndCarriesCertificatesOfTheCardsKeys) {
         EXPECT_EQ(ModulusOf(sk_X509_value(certs, i)), file->records[0]) << i;
     }
 
+    // An oversized certificate, as tests of the personalization need one, still
+    // carries the card's key.
+    vcard::CertRequest big;
+    big.fillerBytes = 2100;
+    const auto oversized =
+        vcard::IssueSlotCertificate(*card, *vcard::SlotOfKeyFile("3f00df024531"), big, *tc);
+    ASSERT_TRUE(oversized);
+    EXPECT_GT(oversized->size(), 2048u);
+    const unsigned char* o = oversized->data();
+    UniqueX509 bigCert(d2i_X509(nullptr, &o, static_cast<long>(oversized->size())));
+    ASSERT_TRUE(bigCert);
+    EXPECT_EQ(ModulusOf(bigCert.get()),
+              card->files.Find(*vcard::ParseCardPath("3f00df024531"))->records[0]);
+
     // Another card's certificate cannot open it.
     auto other = vcard::BuildFreshCard(*profile);
     ASSERT_TRUE(other && vcard::IssueCardCertificates(*profile, *other, *tc));
