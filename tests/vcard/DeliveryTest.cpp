@@ -127,10 +127,25 @@ Bytes ModulusOf(X509* cert) {
     return out;
 }
 
+// Removed also when an assertion ends the test early.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        char pattern[] = "/tmp/velk-delivery-XXXXXX";
+        if (mkdtemp(pattern) != nullptr) {
+            path = pattern;
+        }
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
 TEST(Delivery, P7mOpensWithTheCardKeyAndCarriesCertificatesOfTheCardsKeys) {
-    char pattern[] = "/tmp/velk-delivery-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path dir = pattern;
+    const TempDir temp;
+    ASSERT_FALSE(temp.path.empty());
+    const fs::path& dir = temp.path;
     const auto profile = vcard::FindProfile("tcos30-blank");
     ASSERT_TRUE(profile);
     auto card = vcard::BuildFreshCard(*profile);
@@ -188,7 +203,6 @@ TEST(Delivery, P7mOpensWithTheCardKeyAndCarriesCertificatesOfTheCardsKeys) {
     auto other = vcard::BuildFreshCard(*profile);
     ASSERT_TRUE(other && vcard::IssueCardCertificates(*profile, *other, *tc));
     EXPECT_TRUE(OpenWithCardKey(p7m, *other).empty());
-    fs::remove_all(dir);
 }
 
 } // namespace
