@@ -184,12 +184,14 @@ TEST_F(CmsDecryptPcscdTest, MessagesToTheAuthenticationCertificateOpenWithOnePro
     EXPECT_EQ(data.recipient, m_authenticationDer);
     EXPECT_EQ(m_pinentry.Starts(), 1);
 
-    // Triple-DES, and the card's recipient second behind a stranger's.
+    // The other content ciphers; Triple-DES with the card's recipient second.
     const X509Ptr stranger = StrangerCertificate();
-    const Bytes des = Envelope({stranger.get(), m_authentication.get()}, EVP_des_ede3_cbc());
-    m_pinentry.Queue({"123456"});
-    EXPECT_EQ(Opened(des), kContent);
-    EXPECT_EQ(m_pinentry.Starts(), 2);
+    m_pinentry.Queue({"123456", "123456", "123456"});
+    EXPECT_EQ(Opened(Envelope({m_authentication.get()}, EVP_aes_128_cbc())), kContent);
+    EXPECT_EQ(Opened(Envelope({m_authentication.get()}, EVP_aes_192_cbc())), kContent);
+    EXPECT_EQ(Opened(Envelope({stranger.get(), m_authentication.get()}, EVP_des_ede3_cbc())),
+              kContent);
+    EXPECT_EQ(m_pinentry.Starts(), 4);
 }
 
 TEST_F(CmsDecryptPcscdTest, FailuresSayWhyAndAskNoMoreThanOnce) {
@@ -205,7 +207,12 @@ TEST_F(CmsDecryptPcscdTest, FailuresSayWhyAndAskNoMoreThanOnce) {
     EXPECT_EQ(Decrypt(message, &buffer).error, static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER));
     m_pinentry.Queue({"654321"});
     EXPECT_EQ(Decrypt(message, &buffer).error, static_cast<DWORD>(SCARD_W_WRONG_CHV));
-    EXPECT_EQ(m_pinentry.Starts(), 3);
+    // Two more wrong tries block the PIN: then even the right one is refused.
+    m_pinentry.Queue({"654321", "654321", "123456"});
+    Decrypt(message, &buffer);
+    Decrypt(message, &buffer);
+    EXPECT_EQ(Decrypt(message, &buffer).error, static_cast<DWORD>(SCARD_W_CHV_BLOCKED));
+    EXPECT_EQ(m_pinentry.Starts(), 6);
 
     // Nothing below reaches the card.
     const X509Ptr stranger = StrangerCertificate();
@@ -231,7 +238,7 @@ TEST_F(CmsDecryptPcscdTest, FailuresSayWhyAndAskNoMoreThanOnce) {
     const Outcome tooSmall = Decrypt(message, &small);
     EXPECT_EQ(tooSmall.error, static_cast<DWORD>(ERROR_MORE_DATA));
     EXPECT_EQ(tooSmall.size, sized.size);
-    EXPECT_EQ(m_pinentry.Starts(), 3);
+    EXPECT_EQ(m_pinentry.Starts(), 6);
 }
 
 } // namespace
