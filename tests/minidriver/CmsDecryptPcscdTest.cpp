@@ -1,0 +1,183 @@
+// CryptDecryptMessage through the real stack: a delivered T-COS 3.0 card in
+// a private pcscd, its authentication certificate registered in "MY" by the
+// propagation, and messages made with OpenSSL for that certificate. The card
+// deciphers the content key after the PIN entry program's answer.
+
+#include "card/SCard.h"
+#include "monitor/CCert.h"
+#include "platform/crypto/CryptMsg.h"
+#include "platform/crypto/WinCrypt.h"
+#include "tests/certstore/TestCerts.h"
+#include "tests/crypto/CmsMessages.h"
+#include "tests/minidriver/MdTestEnv.h"
+#include "tests/monitor/MonitorEnv.h"
+#include "tests/support/VirtualPcscd.h"
+
+#include <openssl/evp.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+const std::string kContent = "certs-only delivery, longer than one cipher block";
+const Bytes kNullPin(6, 0x00);
+
+SCARD_READERSTATE LiveState(const std::string& reader) {
+    SCARD_READERSTATE state{};
+    state.szReader = reader.c_str();
+    SCARDCONTEXT context = 0;
+    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS) {
+        SCardGetStatusChange(context, 0, &state, 1);
+        SCardReleaseContext(context);
+    }
+    return state;
+}
+
+Bytes Envelope(const std::vector<Bytes>& recipients, const EVP_CIPHER* cipher) {
+    return velktest::Envelope(recipients, kContent, cipher);
+}
+
+// One call of CryptDecryptMessage against "MY"; `buffer` null asks for the size.
+struct Outcome {
+    BOOL ok = FALSE;
+    DWORD error = 0;
+    DWORD size = 0;
+    Bytes recipient; // the exchange certificate handed out
+};
+
+Outcome Decrypt(const Bytes& message, Bytes* buffer) {
+    HCERTSTORE my = CertOpenSystemStoreA(0, "MY");
+    CRYPT_DECRYPT_MESSAGE_PARA para{sizeof para, PKCS_7_ASN_ENCODING | X509_ASN_ENCODING, 1, &my,
+                                    0};
+    Outcome outcome;
+    outcome.size = buffer != nullptr ? static_cast<DWORD>(buffer->size()) : 0;
+    PCCERT_CONTEXT exchange = nullptr;
+    outcome.ok =
+        CryptDecryptMessage(&para, message.data(), static_cast<DWORD>(message.size()),
+                            buffer != nullptr ? buffer->data() : nullptr, &outcome.size, &exchange);
+    outcome.error = outcome.ok ? 0 : GetLastError();
+    if (exchange != nullptr) {
+        outcome.recipient.assign(exchange->pbCertEncoded,
+                                 exchange->pbCertEncoded + exchange->cbCertEncoded);
+        CertFreeCertificateContext(exchange);
+    }
+    CertCloseStore(my, 0);
+    return outcome;
+}
+
+class CmsDecryptPcscdTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_pcscd.Ok());
+        m_reader = m_pcscd.ReaderName(0);
+        ASSERT_TRUE(m_pcscd.InsertCard(0, "tcos30-blank", m_env.Path("card.img")));
+        const SCARD_READERSTATE state = LiveState(m_reader);
+        CCert().AddReaderCertificates(&state);
+        // The delivered card carries one key certificate: the authentication one.
+        const auto my = montest::MonitorEnv::Store("MY");
+        ASSERT_EQ(my.size(), 1u);
+        m_authentication = my[0].der;
+    }
+
+    void BreakNullPin() {
+        SCard card(m_reader);
+        uint8_t tries = 0;
+        const std::string pin = "123456";
+        ASSERT_EQ(card.ChangeReferenceData("3f002f02", 0x00, kNullPin,
+                                           Bytes(pin.begin(), pin.end()), tries),
+                  scard::kPinOk);
+    }
+
+    montest::MonitorEnv m_env{VELK_CSP_MODULE};
+    velktest::VirtualPcscd m_pcscd{1};
+    mdtest::TempDir m_pinDir;
+    mdtest::ScriptedPinEntry m_pinentry{m_pinDir};
+    std::string m_reader;
+    Bytes m_authentication;
+};
+
+TEST_F(CmsDecryptPcscdTest, MessagesToTheAuthenticationCertificateOpenWithOnePromptEach) {
+    BreakNullPin();
+    const Bytes aes = Envelope({m_authentication}, EVP_aes_256_cbc());
+    ASSERT_FALSE(aes.empty());
+
+    // The size call needs no PIN: it reports an upper bound.
+    const Outcome sized = Decrypt(aes, nullptr);
+    ASSERT_TRUE(sized.ok) << sized.error;
+    EXPECT_GE(sized.size, kContent.size());
+    EXPECT_EQ(sized.recipient, m_authentication);
+    EXPECT_EQ(m_pinentry.Starts(), 0);
+
+    m_pinentry.Queue({"123456"});
+    Bytes buffer(sized.size);
+    const Outcome data = Decrypt(aes, &buffer);
+    ASSERT_TRUE(data.ok) << std::hex << data.error;
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + data.size), kContent);
+    EXPECT_EQ(data.recipient, m_authentication);
+    EXPECT_EQ(m_pinentry.Starts(), 1);
+
+    // Triple-DES, with the card's recipient second; straight to the data call.
+    const Bytes stranger =
+        velktest::MakeCert(velktest::Cert("Stranger").Key(velktest::NewRsaKey(1024))).der;
+    const Bytes des = Envelope({stranger, m_authentication}, EVP_des_ede3_cbc());
+    m_pinentry.Queue({"123456"});
+    buffer.assign(des.size(), 0);
+    const Outcome second = Decrypt(des, &buffer);
+    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + second.size), kContent);
+    EXPECT_EQ(m_pinentry.Starts(), 2);
+}
+
+TEST_F(CmsDecryptPcscdTest, FailuresSayWhyAndAskNoMoreThanOnce) {
+    const Bytes message = Envelope({m_authentication}, EVP_aes_256_cbc());
+    ASSERT_FALSE(message.empty());
+    Bytes buffer(message.size());
+
+    // The NULL-PIN must be changed before the key may be used.
+    m_pinentry.Queue({"000000"});
+    EXPECT_EQ(Decrypt(message, &buffer).error, static_cast<DWORD>(SCARD_W_CARD_NOT_AUTHENTICATED));
+    BreakNullPin();
+    m_pinentry.Queue({"CANCEL"});
+    EXPECT_EQ(Decrypt(message, &buffer).error, static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER));
+    m_pinentry.Queue({"654321"});
+    EXPECT_EQ(Decrypt(message, &buffer).error, static_cast<DWORD>(SCARD_W_WRONG_CHV));
+    // Two more wrong tries block the PIN: then even the right one is refused.
+    m_pinentry.Queue({"654321", "654321", "123456"});
+    Decrypt(message, &buffer);
+    Decrypt(message, &buffer);
+    EXPECT_EQ(Decrypt(message, &buffer).error, static_cast<DWORD>(SCARD_W_CHV_BLOCKED));
+    EXPECT_EQ(m_pinentry.Starts(), 6);
+
+    // Nothing below reaches the card.
+    const Bytes stranger =
+        velktest::MakeCert(velktest::Cert("Stranger").Key(velktest::NewRsaKey(1024))).der;
+    const Outcome other = Decrypt(Envelope({stranger}, EVP_aes_128_cbc()), nullptr);
+    EXPECT_EQ(other.error, static_cast<DWORD>(CRYPT_E_NO_DECRYPT_CERT));
+    EXPECT_TRUE(other.recipient.empty());
+
+    // Garbage and truncated messages.
+    std::vector<Bytes> broken{Bytes(300, 0xA5)};
+    for (std::size_t cut :
+         {std::size_t{0}, std::size_t{1}, message.size() / 2, message.size() - 1}) {
+        broken.emplace_back(message.begin(), message.begin() + static_cast<long>(cut));
+    }
+    for (const Bytes& bad : broken) {
+        const DWORD error = Decrypt(bad, &buffer).error;
+        EXPECT_TRUE(error == CRYPT_E_ASN1_BADTAG || error == CRYPT_E_ASN1_CORRUPT)
+            << bad.size() << ": " << std::hex << error;
+    }
+
+    const Outcome sized = Decrypt(message, nullptr);
+    ASSERT_TRUE(sized.ok);
+    Bytes small(sized.size - 1);
+    const Outcome tooSmall = Decrypt(message, &small);
+    EXPECT_EQ(tooSmall.error, static_cast<DWORD>(ERROR_MORE_DATA));
+    EXPECT_EQ(tooSmall.size, sized.size);
+    EXPECT_EQ(m_pinentry.Starts(), 6);
+}
+
+} // namespace
