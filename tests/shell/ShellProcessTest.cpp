@@ -6,6 +6,7 @@
 #include "platform/qt/MdMessage.h"
 #include "platform/registry/Registry.h"
 #include "platform/session/NamedMutex.h"
+#include "tests/support/RecordLines.h"
 
 #include <gtest/gtest.h>
 
@@ -148,14 +149,7 @@ protected:
         return process.exitCode();
     }
 
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        std::ifstream in(m_log);
-        for (std::string line; std::getline(in, line);) {
-            lines.push_back(line);
-        }
-        return lines;
-    }
+    std::vector<std::string> Lines() const { return velktest::RecordLines(m_log); }
 
     // Index of the first line that starts with `prefix`, or -1.
     long Find(const std::string& prefix) const {

@@ -16,6 +16,7 @@
 #include "platform/registry/Registry.h"
 #include "res/Resource.h"
 #include "res/ResourceIcon.h"
+#include "tests/support/RecordLines.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +29,6 @@
 #include <QTimer>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,14 +58,7 @@ protected:
     }
 
     std::vector<std::string> Lines(const std::string& prefix) const {
-        std::vector<std::string> lines;
-        std::ifstream in(m_log);
-        for (std::string line; std::getline(in, line);) {
-            if (line.rfind(prefix, 0) == 0) {
-                lines.push_back(line);
-            }
-        }
-        return lines;
+        return velktest::RecordLines(m_log, prefix);
     }
 
     static std::vector<std::string> MenuTexts(QMenu* menu) {
