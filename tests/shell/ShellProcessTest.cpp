@@ -25,6 +25,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -165,43 +166,41 @@ protected:
         return static_cast<long>(std::count(lines.begin(), lines.end(), line));
     }
 
-    // Waits until a line starting with `prefix` is recorded; false after 30 s.
-    bool WaitFor(const std::string& prefix) const {
+    // Whether `done` came true within 30 s.
+    static bool Within30s(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (Find(prefix) < 0) {
+        while (!done()) {
             if (std::chrono::steady_clock::now() > deadline) {
                 return false;
             }
             QThread::msleep(20);
         }
         return true;
+    }
+
+    // Waits until a line starting with `prefix` is recorded.
+    bool WaitFor(const std::string& prefix) const {
+        return Within30s([&] { return Find(prefix) >= 0; });
     }
 
     // The pid of an instance that became ready, other than `pid`; 0 after 30 s.
     qint64 WaitForReadyOtherThan(qint64 pid) const {
         const std::string ready = "event\tready\t";
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (std::chrono::steady_clock::now() < deadline) {
-            for (const std::string& line : Lines()) {
-                if (line.rfind(ready, 0) == 0 && line != Event("ready", pid)) {
-                    return std::stoll(line.substr(ready.size()));
+        qint64 other = 0;
+        Within30s([&] {
+            for (const std::string& line : velktest::RecordLines(m_log, ready)) {
+                if (line != Event("ready", pid)) {
+                    other = std::stoll(line.substr(ready.size()));
                 }
             }
-            QThread::msleep(20);
-        }
-        return 0;
+            return other != 0;
+        });
+        return other;
     }
 
     bool WaitForEnd(qint64 pid) {
         m_foreign.push_back(pid);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!ProcessEnded(pid)) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            QThread::msleep(20);
-        }
-        return true;
+        return Within30s([&] { return ProcessEnded(pid); });
     }
 
     void Note(const std::string& line) const {
