@@ -99,6 +99,57 @@ std::vector<StoredCert> MonitorEnv::Store(const char* name) {
     return certs;
 }
 
+bool MonitorEnv::AddToMy(const Bytes& der, const std::string& container,
+                         const std::string& provider) {
+    const monitor::StoreOwner store = monitor::OpenUserStore("MY");
+    PCCERT_CONTEXT added = nullptr;
+    if (!store || !CertAddEncodedCertificateToStore(store.Get(), X509_ASN_ENCODING, der.data(),
+                                                    static_cast<DWORD>(der.size()),
+                                                    CERT_STORE_ADD_NEW, &added)) {
+        return false;
+    }
+    const bool linked = container.empty() || monitor::SetKeyProvInfo(added, container, provider);
+    CertFreeCertificateContext(added);
+    return linked;
+}
+
+std::vector<std::string> MonitorEnv::SoftwareContainers() {
+    std::vector<std::string> names;
+    HCRYPTPROV prov = 0;
+    if (!CryptAcquireContextA(&prov, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL,
+                              CRYPT_VERIFYCONTEXT)) {
+        return names;
+    }
+    char name[260];
+    for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
+        DWORD length = sizeof name;
+        if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &length,
+                               flags)) {
+            break;
+        }
+        names.emplace_back(name);
+    }
+    CryptReleaseContext(prov, 0);
+    return names;
+}
+
+monitor::CertOwner ContextOf(const Bytes& der) {
+    return monitor::CertOwner(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                           static_cast<DWORD>(der.size())));
+}
+
+void SetPersonalFolder(const std::string& folder) {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER,
+                        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
+                        nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot open the Shell Folders key");
+    }
+    RegSetValueExA(key, "Personal", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
+                   static_cast<DWORD>(folder.size() + 1));
+    RegCloseKey(key);
+}
+
 Bytes AtrOf(const std::string& cardName) {
     for (const auto& type : velk::KnownCardTypes()) {
         if (type.name == cardName) {

@@ -6,6 +6,7 @@
 // links the in-process PC/SC library). Everything process-wide that the
 // propagation keeps (the certificate list and its counts) starts empty.
 
+#include "monitor/CryptOwners.h"
 #include "tests/monitor/TestCerts.h"
 
 #include <winscard.h>
@@ -58,10 +59,21 @@ public:
     std::vector<std::string> ParamLog() const;
 
     static std::vector<StoredCert> Store(const char* name);
+    // Adds `der` to MY as another program would, linked to `container` of
+    // `provider` unless `container` is empty; false if that failed.
+    static bool AddToMy(const Bytes& der, const std::string& container = {},
+                        const std::string& provider = {});
+    // The key containers of the software provider, as it enumerates them.
+    static std::vector<std::string> SoftwareContainers();
 
 private:
     std::string m_dir;
 };
+
+// A certificate context of `der`, as the store would hand it out.
+monitor::CertOwner ContextOf(const Bytes& der);
+// Sets the user hive's "Personal" shell folder, the first choice for exports.
+void SetPersonalFolder(const std::string& folder);
 
 // The ATR of a registered card type ("Velkora MD - TCOS 3.0", "Other Card"...).
 Bytes AtrOf(const std::string& cardName);
