@@ -1,6 +1,7 @@
 #include "tests/events/MonitorProbe.h"
 
 #include "monitor/ContainerName.h"
+#include "monitor/events/CCardOSEvents.h"
 #include "monitor/events/MonitorState.h"
 #include "platform/registry/RegKey.h"
 #include "platform/system/ServiceControl.h"
@@ -46,6 +47,27 @@ std::vector<std::string> CRecordingTray::Take() {
 uint32_t CRecordingTray::Icon() const {
     std::lock_guard lock(m_mutex);
     return m_icon;
+}
+
+CMonitorSeams::CMonitorSeams() {
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    unsetenv("XDG_RUNTIME_DIR");
+    ResetMonitorState();
+    g_Tray.Set(&tray);
+    g_CertDialog.Set(&list);
+    SetMonitorClock(&clock);
+}
+
+CMonitorSeams::~CMonitorSeams() {
+    StopThread();
+    SetMonitorClock(nullptr);
+    ResetMonitorState();
+}
+
+void CMonitorSeams::StopThread() {
+    g_StopMonitor = 1;
+    clock.Free();
+    CCardOSEvents::StopMonitor();
 }
 
 void ResetMonitorState() {
