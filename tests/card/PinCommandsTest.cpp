@@ -245,41 +245,31 @@ TEST_F(CardTest, MakerKeyInstallation) {
 TEST_F(CardTest, MakerKeyCheckComparesRecordFive) {
     auto& endpoint = Insert(kAtrTcos30);
     SCard& card = Connect();
+    // The answers to MF, 4500 and record 5 of it.
+    const auto check = [&](std::vector<uint8_t> answer) {
+        endpoint.Then("90 00");
+        endpoint.Then("90 00");
+        endpoint.Then(std::move(answer));
+        return card.HasMakerKey();
+    };
     auto record = std::vector<uint8_t>(scard::kMakerModulus.begin(), scard::kMakerModulus.end());
     record.push_back(0x01); // more than the modulus is fine
     record.push_back(0x90);
     record.push_back(0x00);
-
-    endpoint.Then("90 00");
-    endpoint.Then("90 00");
-    endpoint.Then(record);
-    EXPECT_TRUE(card.HasMakerKey());
+    EXPECT_TRUE(check(record));
     EXPECT_EQ(Sent(), (Apdus{Hex("00 A4 00 00 02 3F 00 FF"), Hex("00 A4 02 04 02 45 00 FF"),
                              Hex("00 B2 05 04 00")}));
 
     auto other = record;
     other[127] ^= 0x01;
-    endpoint.Then("90 00");
-    endpoint.Then("90 00");
-    endpoint.Then(other);
-    EXPECT_FALSE(card.HasMakerKey());
-
+    EXPECT_FALSE(check(other));
     // 127 bytes of the right modulus are not the key.
-    auto shorter =
-        std::vector<uint8_t>(scard::kMakerModulus.begin(), scard::kMakerModulus.end() - 1);
-    shorter.push_back(0x90);
-    shorter.push_back(0x00);
-    endpoint.Then("90 00");
-    endpoint.Then("90 00");
-    endpoint.Then(shorter);
-    EXPECT_FALSE(card.HasMakerKey());
-
+    auto shorter = ScriptedCard::Block(0, 0);
+    shorter.insert(shorter.begin(), scard::kMakerModulus.begin(), scard::kMakerModulus.end() - 1);
+    EXPECT_FALSE(check(shorter));
+    EXPECT_FALSE(check(Hex("6A 83"))); // no record 5
     endpoint.Then("90 00");
     endpoint.Then("6A 82"); // no 4500
-    EXPECT_FALSE(card.HasMakerKey());
-    endpoint.Then("90 00");
-    endpoint.Then("90 00");
-    endpoint.Then("6A 83"); // no record 5
     EXPECT_FALSE(card.HasMakerKey());
 
     // CardOS reads no record: the answer to the MF selection is compared.
