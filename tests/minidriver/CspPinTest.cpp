@@ -171,18 +171,15 @@ TEST_F(CspPinTest, UnblockSetsANewPinWithThePartnerPin) {
     EXPECT_EQ(VerifyOnCard("3f002f02", 0x00, "4321"), 0);
 }
 
-TEST_F(CspPinTest, OtherValuesAreNoCommands) {
+TEST_F(CspPinTest, OtherValuesAreNoCommandsAndNoPinEntryProgramTouchesNoCard) {
+    ASSERT_TRUE(m_card->SetPin(0x00, Text("123456")));
     OpenContainerOf('1');
     EXPECT_EQ(Send("md@cp@09"), NTE_BAD_DATA); // no such PIN
     EXPECT_EQ(Send("123456"), 0u);             // a PIN for key operations: kept, not run
     EXPECT_EQ(Send(std::string(100, '1')), NTE_BAD_DATA);
     EXPECT_EQ(m_pinentry.Starts(), 0);
-}
 
-TEST_F(CspPinTest, MissingPinEntryProgramFailsWithoutTouchingTheCard) {
-    ASSERT_TRUE(m_card->SetPin(0x00, Text("123456")));
     setenv("VELKORA_PINENTRY", m_dir.File("no-such-program").c_str(), 1);
-    OpenContainerOf('1');
     EXPECT_NE(Send("md@cp@01"), 0u);
     EXPECT_EQ(m_card->PinTries(0x00), 3);
     EXPECT_EQ(VerifyOnCard("3f002f02", 0x00, "123456"), 0);
