@@ -1,6 +1,7 @@
 #include "monitor/CardUtils.h"
 
 #include "platform/session/PrivateFolder.h"
+#include "util/WriteAll.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -24,18 +25,7 @@ bool WriteNewFile(const std::string& path, const BYTE* data, DWORD length) {
     if (fd < 0) {
         return false;
     }
-    std::size_t written = 0;
-    bool ok = true;
-    while (ok && written < length) {
-        const ssize_t n = write(fd, data + written, length - written);
-        if (n > 0) {
-            written += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            ok = false;
-        }
-    }
+    bool ok = velk::WriteAll(fd, data, length);
     ok = fsync(fd) == 0 && ok;
     ok = close(fd) == 0 && ok;
     if (!ok) {
