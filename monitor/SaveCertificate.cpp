@@ -40,14 +40,10 @@ std::string SaveCertificateFile(PCCERT_CONTEXT cert) {
     if (cert == nullptr || cert->pbCertEncoded == nullptr) {
         return {};
     }
-    const std::string chosen = GetExportFolder();
-    // Someone who took every name in a shared folder (TMPDIR=/tmp) does not stop the export:
-    // it goes to the user's own folder then.
-    for (const std::string& folder : {chosen, session::PrivateUserFolder("export")}) {
-        if (folder.empty()) {
-            continue;
-        }
-        for (int n = 0; n < kMaxFiles; ++n) {
+    // The written path, or empty with `full` telling whether every name was taken.
+    const auto saveIn = [cert](const std::string& folder, bool& full) -> std::string {
+        full = false;
+        for (int n = 0; !folder.empty() && n < kMaxFiles; ++n) {
             char name[32];
             std::snprintf(name, sizeof name, "/msign%04d.cer", n);
             const std::string path = folder + name;
@@ -62,6 +58,16 @@ std::string SaveCertificateFile(PCCERT_CONTEXT cert) {
                 return {}; // a write failure, not a name taken meanwhile
             }
         }
+        full = true;
+        return {};
+    };
+    const std::string chosen = GetExportFolder();
+    bool full = false;
+    if (std::string path = saveIn(chosen, full); !path.empty() || !full) {
+        return path;
     }
-    return {};
+    // Someone who took every name in a shared folder (TMPDIR=/tmp) does not stop the export:
+    // it goes to the user's own folder then (unless that was the full one).
+    const std::string own = session::PrivateUserFolder("export");
+    return own == chosen ? std::string() : saveIn(own, full);
 }
