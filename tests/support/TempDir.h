@@ -1,10 +1,12 @@
 #pragma once
 
 // A fresh folder under the system's temporary folder, removed with all it
-// holds when the object ends.
+// holds when the object ends; and whole files read and written.
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 #include <string>
 
@@ -33,3 +35,15 @@ private:
 };
 
 } // namespace velktest
+
+inline std::string ReadFileBytes(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// Writes `bytes` as the whole file, making the folders above it.
+inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
+    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
