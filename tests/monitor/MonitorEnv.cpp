@@ -25,11 +25,6 @@ Record::Record(std::string reader, const Bytes& atr) : name(std::move(reader)) {
 }
 
 MonitorEnv::MonitorEnv(const std::string& providerModule) {
-    std::string tmpl = (fs::temp_directory_path() / "velk-mon-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) {
-        throw std::runtime_error("no temporary directory");
-    }
-    m_dir = tmpl;
     fs::create_directories(Path("prov/readers"));
     setenv("VELKORA_USER_HIVE", Path("user.hive").c_str(), 1);
     setenv("VELKORA_MACHINE_HIVE", Path("machine.hive").c_str(), 1);
@@ -53,8 +48,6 @@ MonitorEnv::~MonitorEnv() {
     unsetenv("VELKORA_USER_HIVE");
     unsetenv("VELKORA_MACHINE_HIVE");
     unsetenv("VELK_FAKE_PROVIDER_DIR");
-    std::error_code ec;
-    fs::remove_all(m_dir, ec);
 }
 
 void MonitorEnv::PutContainer(const std::string& reader, const std::string& name,

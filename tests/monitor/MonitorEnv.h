@@ -8,6 +8,7 @@
 
 #include "monitor/CryptOwners.h"
 #include "tests/monitor/TestCerts.h"
+#include "tests/support/TempDir.h"
 
 #include <winscard.h>
 
@@ -47,8 +48,8 @@ public:
     MonitorEnv(const MonitorEnv&) = delete;
     MonitorEnv& operator=(const MonitorEnv&) = delete;
 
-    const std::string& Dir() const { return m_dir; }
-    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    const std::string& Dir() const { return m_dir.Path(); }
+    std::string Path(const std::string& name) const { return m_dir.File(name); }
 
     // The fake provider's card in `reader`: one container file each.
     void PutContainer(const std::string& reader, const std::string& name, const Bytes& der) const;
@@ -67,7 +68,7 @@ public:
     static std::vector<std::string> SoftwareContainers();
 
 private:
-    std::string m_dir;
+    velktest::TempDir m_dir;
 };
 
 // A certificate context of `der`, as the store would hand it out.

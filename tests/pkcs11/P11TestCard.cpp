@@ -1,15 +1,14 @@
 #include "tests/pkcs11/P11TestCard.h"
 
+#include "tests/support/RunCommand.h"
 #include "vcard/VirtualCard.h"
 
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
-#include <cstdio>
 #include <dlfcn.h>
 #include <memory>
 #include <string_view>
-#include <sys/wait.h>
 
 namespace p11test {
 
@@ -65,18 +64,9 @@ bool Verifies(const Bytes& certDer, const Bytes& data, const Bytes& signature) {
 }
 
 int RunShell(const std::string& command, std::string& output) {
-    output.clear();
-    FILE* pipe = popen((command + " 2>&1 </dev/null").c_str(), "r");
-    if (pipe == nullptr) {
-        return -1;
-    }
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        output.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    velktest::CommandRun run = velktest::RunCommand(command + " 2>&1 </dev/null");
+    output = std::move(run.out);
+    return run.status;
 }
 
 } // namespace p11test
