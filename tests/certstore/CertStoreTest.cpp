@@ -242,18 +242,15 @@ TEST_F(CertStoreTest, DamagedEntriesAreReportedAndSkipped) {
     ASSERT_TRUE(AddToUserStore("MY", good, CERT_STORE_ADD_NEW));
 
     auto writeBlob = [](const std::string& keyName, const std::vector<uint8_t>& bytes) {
-        HKEY key = nullptr;
         const std::string path =
             "Software\\Microsoft\\SystemCertificates\\MY\\Certificates\\" + keyName;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
+        RegKey key; // an empty `bytes`: the key without a blob
+        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, path.c_str(), KEY_ALL_ACCESS), ERROR_SUCCESS);
         if (!bytes.empty()) {
-            EXPECT_EQ(RegSetValueExA(key, "Blob", 0, REG_BINARY, bytes.data(),
-                                     static_cast<DWORD>(bytes.size())),
+            EXPECT_EQ(SetValue(HKEY_CURRENT_USER, path.c_str(), "Blob", REG_BINARY, bytes.data(),
+                               static_cast<DWORD>(bytes.size())),
                       ERROR_SUCCESS);
         }
-        RegCloseKey(key);
     };
     velk::certstore::CertBlob blob;
     blob.der = other.der;

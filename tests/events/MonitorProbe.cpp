@@ -6,6 +6,7 @@
 #include "platform/registry/RegKey.h"
 #include "platform/system/ServiceControl.h"
 #include "tests/monitor/MonitorEnv.h"
+#include "tests/registry/TempHives.h"
 #include "vcard/VirtualCard.h"
 
 #include <sys/wait.h>
@@ -141,14 +142,8 @@ bool InAnotherProcess(const std::function<bool()>& work) {
 }
 
 void SetPropagationService(bool running) {
-    RegKey key;
-    if (key.Create(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc",
-                   KEY_ALL_ACCESS) != ERROR_SUCCESS) {
-        return;
-    }
-    const uint32_t state = running ? SERVICE_RUNNING : SERVICE_STOPPED;
-    RegSetValueExA(key.get(), "CurrentState", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&state),
-                   sizeof state);
+    SetDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc", "CurrentState",
+             running ? SERVICE_RUNNING : SERVICE_STOPPED);
 }
 
 } // namespace evtest

@@ -7,6 +7,7 @@
 #include "platform/crypto/ProviderInstall.h"
 #include "platform/registry/Registry.h"
 #include "platform/scarddb/SCardDb.h"
+#include "tests/registry/TempHives.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -132,15 +133,12 @@ monitor::CertOwner ContextOf(const Bytes& der) {
 }
 
 void SetPersonalFolder(const std::string& folder) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_CURRENT_USER,
-                        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
-                        nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
-        throw std::runtime_error("cannot open the Shell Folders key");
+    if (SetValue(HKEY_CURRENT_USER,
+                 "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                 "Personal", REG_SZ, folder.c_str(),
+                 static_cast<DWORD>(folder.size() + 1)) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot set the Personal shell folder");
     }
-    RegSetValueExA(key, "Personal", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                   static_cast<DWORD>(folder.size() + 1));
-    RegCloseKey(key);
 }
 
 Bytes AtrOf(const std::string& cardName) {

@@ -6,6 +6,7 @@
 #include "platform/qt/MdMessage.h"
 #include "platform/registry/Registry.h"
 #include "platform/session/NamedMutex.h"
+#include "tests/registry/TempHives.h"
 #include "tests/support/RecordLines.h"
 
 #include <gtest/gtest.h>
@@ -46,18 +47,6 @@ std::string Event(const char* what, qint64 pid) {
     return std::string("event\t") + what + "\t" + std::to_string(pid);
 }
 
-bool SetDword(HKEY root, const char* path, const char* name, std::uint32_t value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    const LONG rc = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                                   sizeof value);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
-}
-
 // A process that is gone or only waits to be reaped by someone else.
 bool ProcessEnded(qint64 pid) {
     std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
@@ -87,7 +76,7 @@ protected:
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         RegResetForTests();
         // English texts, so the records can be compared with the catalogue's English table.
-        ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, "Software\\Velkora\\Minidriver", "Language", 0));
+        Put(HKEY_CURRENT_USER, "Software\\Velkora\\Minidriver", "Language", 0);
         RegResetForTests();
     }
 
@@ -314,7 +303,7 @@ TEST_F(ShellProcessTest, RestartWordInProgramPathSkipsTheRefusal) {
 
 TEST_F(ShellProcessTest, WarnsWhenThePropagationServiceRuns) {
     const char* service = "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc";
-    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, service, "CurrentState", 1));
+    Put(HKEY_LOCAL_MACHINE, service, "CurrentState", 1);
     RegResetForTests();
     QProcess& stopped = Start({});
     ASSERT_TRUE(WaitFor(Event("ready", Pid(stopped))));
@@ -322,7 +311,7 @@ TEST_F(ShellProcessTest, WarnsWhenThePropagationServiceRuns) {
     ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
     EXPECT_EQ(Finish(stopped), 0);
 
-    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, service, "CurrentState", 4));
+    Put(HKEY_LOCAL_MACHINE, service, "CurrentState", 4);
     RegResetForTests();
     QProcess& running = Start({});
     ASSERT_TRUE(WaitFor(Event("ready", Pid(running))));

@@ -16,6 +16,7 @@
 #include "platform/registry/Registry.h"
 #include "res/Resource.h"
 #include "res/ResourceIcon.h"
+#include "tests/registry/TempHives.h"
 #include "tests/support/RecordLines.h"
 
 #include <gtest/gtest.h>
@@ -205,15 +206,8 @@ TEST_F(MainWindowUiTest, ConfigurationAndInfoOpenTheirDialogsAndTheMenuFollowsTh
 }
 
 TEST_F(MainWindowUiTest, PinWatcherOnlyOnTheOldSystemsWithTheSettingOn) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Velkora\\Minidriver", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Velkora\\Minidriver", "msPinThread", 1),
               ERROR_SUCCESS);
-    const DWORD on = 1;
-    ASSERT_EQ(RegSetValueExA(key, "msPinThread", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on),
-                             sizeof on),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
     ASSERT_TRUE(g_Config.LoadUser());
     ASSERT_TRUE(g_Config.GetPinWatcherThread());
 
