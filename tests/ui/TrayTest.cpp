@@ -221,7 +221,13 @@ TEST_F(TrayTest, StatusNotifierHostThatComesLaterGetsTheIcon) {
     const QDBusMessage icon = watcher.CallItem(item, properties, QStringLiteral("Get"),
                                                {sni, QStringLiteral("IconPixmap")});
     ASSERT_EQ(icon.type(), QDBusMessage::ReplyMessage) << icon.errorMessage().toStdString();
-    EXPECT_FALSE(tray.StatusNotifierItem()->IconPixmap().isEmpty());
+    ASSERT_FALSE(tray.StatusNotifierItem()->IconPixmap().isEmpty());
+    // Another icon shows other pixmaps, and the first one its own again.
+    const QByteArray first = tray.StatusNotifierItem()->IconPixmap().front().bytes;
+    ASSERT_TRUE(tray.ChangeIcon(IDI_NOCERT));
+    EXPECT_NE(tray.StatusNotifierItem()->IconPixmap().front().bytes, first);
+    ASSERT_TRUE(tray.ChangeIcon(IDR_MAINFRAME));
+    EXPECT_EQ(tray.StatusNotifierItem()->IconPixmap().front().bytes, first);
     const QDBusMessage tip =
         watcher.CallItem(item, properties, QStringLiteral("Get"), {sni, QStringLiteral("ToolTip")});
     ASSERT_EQ(tip.type(), QDBusMessage::ReplyMessage) << tip.errorMessage().toStdString();
