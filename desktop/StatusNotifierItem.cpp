@@ -14,6 +14,8 @@ namespace {
 
 // The sizes offered to the host, which picks the one closest to its panel.
 constexpr int kIconSizes[] = {16, 22, 24, 32, 48, 64};
+// More icons than the resting ones and the animation's frames.
+constexpr qsizetype kMaxRendered = 64;
 
 SniPixmaps PixmapsOf(const QIcon& icon) {
     SniPixmaps pixmaps;
@@ -118,7 +120,14 @@ bool CStatusNotifierItem::Register() {
 }
 
 void CStatusNotifierItem::SetIcon(const QIcon& icon) {
-    m_pixmaps = PixmapsOf(icon);
+    auto rendered = m_rendered.find(icon.cacheKey());
+    if (rendered == m_rendered.end()) {
+        if (m_rendered.size() >= kMaxRendered) {
+            m_rendered.clear(); // icons made afresh each time do not pile up
+        }
+        rendered = m_rendered.insert(icon.cacheKey(), PixmapsOf(icon));
+    }
+    m_pixmaps = *rendered;
     emit NewIcon();
 }
 

@@ -3,6 +3,7 @@
 #include <QDBusAbstractAdaptor>
 #include <QDBusArgument>
 #include <QDBusObjectPath>
+#include <QHash>
 #include <QIcon>
 #include <QList>
 #include <QObject>
@@ -77,6 +78,9 @@ private:
     QString m_service;
     QString m_title;
     SniPixmaps m_pixmaps;
+    // The pixmaps of each icon shown so far, by its cache key: the busy
+    // animation cycles through a few frames and renders each once.
+    QHash<qint64, SniPixmaps> m_rendered;
     bool m_registered = false;
 };
 

@@ -24,13 +24,17 @@ constexpr DWORD kContainerNameSize = 260;
 // for the rest of the walk: otherwise the walk would restart forever while
 // its caller holds the operation lock.
 template <typename Pick> void DeleteFromStore(HCERTSTORE store, Pick remove) {
+    const auto encoding = [](PCCERT_CONTEXT c) {
+        return std::string(reinterpret_cast<const char*>(c->pbCertEncoded), c->cbCertEncoded);
+    };
     std::set<std::string> undeletable; // the encodings whose deletion failed
     PCCERT_CONTEXT cert = CertEnumCertificatesInStore(store, nullptr);
     while (cert != nullptr) {
         const auto container = monitor::KeyProvContainer(cert);
-        std::string encoded(reinterpret_cast<const char*>(cert->pbCertEncoded),
-                            cert->cbCertEncoded);
-        if (container && !undeletable.count(encoded) && remove(*container)) {
+        // Only a failed deletion needs the encoding kept; the others never copy it.
+        if (container && (undeletable.empty() || !undeletable.count(encoding(cert))) &&
+            remove(*container)) {
+            std::string encoded = encoding(cert);
             if (!CertDeleteCertificateFromStore(cert)) { // frees cert either way
                 undeletable.insert(std::move(encoded));
             }

@@ -1,6 +1,7 @@
 #include "monitor/CardUtils.h"
 
 #include "platform/session/PrivateFolder.h"
+#include "util/WriteAll.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -24,18 +25,7 @@ bool WriteNewFile(const std::string& path, const BYTE* data, DWORD length) {
     if (fd < 0) {
         return false;
     }
-    std::size_t written = 0;
-    bool ok = true;
-    while (ok && written < length) {
-        const ssize_t n = write(fd, data + written, length - written);
-        if (n > 0) {
-            written += static_cast<std::size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            ok = false;
-        }
-    }
+    bool ok = velk::WriteAll(fd, data, length);
     ok = fsync(fd) == 0 && ok;
     ok = close(fd) == 0 && ok;
     if (!ok) {
@@ -50,14 +40,10 @@ std::string SaveCertificateFile(PCCERT_CONTEXT cert) {
     if (cert == nullptr || cert->pbCertEncoded == nullptr) {
         return {};
     }
-    const std::string chosen = GetExportFolder();
-    // Someone who took every name in a shared folder (TMPDIR=/tmp) does not stop the export:
-    // it goes to the user's own folder then.
-    for (const std::string& folder : {chosen, session::PrivateUserFolder("export")}) {
-        if (folder.empty()) {
-            continue;
-        }
-        for (int n = 0; n < kMaxFiles; ++n) {
+    // The written path, or empty with `full` telling whether every name was taken.
+    const auto saveIn = [cert](const std::string& folder, bool& full) -> std::string {
+        full = false;
+        for (int n = 0; !folder.empty() && n < kMaxFiles; ++n) {
             char name[32];
             std::snprintf(name, sizeof name, "/msign%04d.cer", n);
             const std::string path = folder + name;
@@ -72,6 +58,16 @@ std::string SaveCertificateFile(PCCERT_CONTEXT cert) {
                 return {}; // a write failure, not a name taken meanwhile
             }
         }
+        full = true;
+        return {};
+    };
+    const std::string chosen = GetExportFolder();
+    bool full = false;
+    if (std::string path = saveIn(chosen, full); !path.empty() || !full) {
+        return path;
     }
-    return {};
+    // Someone who took every name in a shared folder (TMPDIR=/tmp) does not stop the export:
+    // it goes to the user's own folder then (unless that was the full one).
+    const std::string own = session::PrivateUserFolder("export");
+    return own == chosen ? std::string() : saveIn(own, full);
 }

@@ -65,18 +65,22 @@ KeySession::~KeySession() {
     OPENSSL_cleanse(chained.data(), chained.size());
 }
 
+void KeySession::EndChain() {
+    OPENSSL_cleanse(chained.data(), chained.size());
+    chained.clear();
+    chainedIns = 0;
+}
+
 KeyCommands::KeyCommands(CardState& state, KeySession& keys, std::vector<bool>& verified,
                          const CardPath& currentDf)
     : m_state(state), m_keys(keys), m_verified(verified), m_currentDf(currentDf) {}
 
 std::optional<Response> KeyCommands::Process(const CommandApdu& cmd) {
     // Any command but the next part of a chain ends a chain that was not finished.
-    const bool continues = m_keys.chainedIns != 0 && m_keys.chainedIns == cmd.ins &&
-                           m_keys.chainedP1 == cmd.p1 && m_keys.chainedP2 == cmd.p2;
-    if (!continues) {
-        OPENSSL_cleanse(m_keys.chained.data(), m_keys.chained.size());
-        m_keys.chained.clear();
-        m_keys.chainedIns = 0;
+    // Nothing to do for the commands outside a chain, nearly all of them.
+    if (m_keys.chainedIns != 0 && (m_keys.chainedIns != cmd.ins || m_keys.chainedP1 != cmd.p1 ||
+                                   m_keys.chainedP2 != cmd.p2)) {
+        m_keys.EndChain();
     }
     // MSE SET for computation (41); 81 A4 is the maker key's installation.
     const bool security = cmd.ins == 0x2A || (cmd.ins == 0x22 && cmd.p1 == 0x41);
@@ -94,9 +98,7 @@ std::optional<Response> KeyCommands::Process(const CommandApdu& cmd) {
         return Response::Status(sw::kWrongLength);
     }
     if (m_keys.chained.size() + cmd.data.size() > kMaxChained) {
-        OPENSSL_cleanse(m_keys.chained.data(), m_keys.chained.size());
-        m_keys.chained.clear();
-        m_keys.chainedIns = 0;
+        m_keys.EndChain();
         return Response::Status(sw::kWrongLength);
     }
     m_keys.chained.insert(m_keys.chained.end(), cmd.data.begin(), cmd.data.end());
@@ -107,8 +109,7 @@ std::optional<Response> KeyCommands::Process(const CommandApdu& cmd) {
         return Response::Status(sw::kOk);
     }
     Bytes data = std::move(m_keys.chained);
-    m_keys.chained.clear();
-    m_keys.chainedIns = 0;
+    m_keys.EndChain();
     Response r = PerformSecurityOperation(cmd, data);
     OPENSSL_cleanse(data.data(), data.size());
     return r;

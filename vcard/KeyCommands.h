@@ -19,6 +19,9 @@ struct KeySession {
     uint8_t chainedP1 = 0;
     uint8_t chainedP2 = 0;
 
+    // Forgets the parts of a chain, wiping them.
+    void EndChain();
+
     KeySession() = default;
     KeySession(const KeySession&) = default;
     KeySession& operator=(const KeySession&) = default;

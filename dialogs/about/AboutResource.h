@@ -18,6 +18,6 @@ inline constexpr int IDC_ABOUT_PRODUCT = 1039;
 inline constexpr int IDC_ABOUT_WEBLINK = 1054;
 inline constexpr int IDC_ABOUT_MAILLINK = 1055;
 inline constexpr int IDC_ABOUT_SUPPORTLABEL = 1056;
-inline constexpr int IDC_ABOUT_BACK = 1;
+inline constexpr int IDC_ABOUT_BACK = IDOK;
 
 const DlgResource& AboutDialogResource();

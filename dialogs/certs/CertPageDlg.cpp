@@ -55,9 +55,6 @@ constexpr Column kColumns[] = {{309, 175}, {310, 175}, {311, 90}, {312, 150}};
 // The rows' item data: their index in m_rows.
 constexpr int kRowRole = Qt::UserRole;
 
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-
 // User-interface thread only.
 CCertPageDlg* g_openDialog = nullptr;
 

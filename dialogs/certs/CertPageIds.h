@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dialogs/common/DialogResource.h"
+
 // The certificates dialog, resource 309, and its controls.
 inline constexpr unsigned IDD_CERTPAGE = 309;
 
@@ -12,4 +14,4 @@ inline constexpr int IDC_CERT_UNBLOCKPIN = 1008;
 inline constexpr int IDC_CERT_UNBLOCKPIN2 = 1010;
 inline constexpr int IDC_CERT_TMP = 1007;
 inline constexpr int IDC_CERT_PERSONALIZE = 1011;
-inline constexpr int IDC_CERT_BACK = 1;
+inline constexpr int IDC_CERT_BACK = IDOK;

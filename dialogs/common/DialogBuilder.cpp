@@ -136,6 +136,22 @@ void NameUnlabelledControls(QWidget& dialog, const DlgResource& resource) {
     }
 }
 
+// The text a control shows: a label's or button's text, a frame's title, an edit's contents,
+// a drop-down list's current item. Nothing for other controls or none.
+void SetControlText(QWidget* widget, const QString& text) {
+    if (auto* label = qobject_cast<QLabel*>(widget)) {
+        label->setText(text);
+    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
+        button->setText(text);
+    } else if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
+        frame->setTitle(text);
+    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
+        edit->setText(text);
+    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
+        combo->setCurrentText(text);
+    }
+}
+
 } // namespace
 
 void BuildDialog(QWidget& dialog, const DlgResource& resource, const DlgCustomFactory& makeCustom) {
@@ -177,19 +193,7 @@ void SetCatalogueTexts(QWidget& dialog, const DlgResource& resource) {
     const std::vector<QWidget*> controls = ControlsInTableOrder(dialog, resource);
     for (size_t i = 0; i < controls.size(); ++i) {
         if (resource.controls[i].textId != 0) {
-            QWidget* widget = controls[i];
-            if (widget != nullptr) {
-                const QString text = QString::fromUtf8(CMsg::Get(resource.controls[i].textId));
-                if (auto* label = qobject_cast<QLabel*>(widget)) {
-                    label->setText(text);
-                } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-                    button->setText(text);
-                } else if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
-                    frame->setTitle(text);
-                } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-                    edit->setText(text);
-                }
-            }
+            SetControlText(controls[i], QString::fromUtf8(CMsg::Get(resource.controls[i].textId)));
         }
     }
     NameUnlabelledControls(dialog, resource);
@@ -200,18 +204,7 @@ QWidget* DlgItem(const QWidget& dialog, int id) {
 }
 
 void SetDlgItemText(QWidget& dialog, int id, const QString& text) {
-    QWidget* widget = DlgItem(dialog, id);
-    if (auto* label = qobject_cast<QLabel*>(widget)) {
-        label->setText(text);
-    } else if (auto* button = qobject_cast<QAbstractButton*>(widget)) {
-        button->setText(text);
-    } else if (auto* frame = qobject_cast<QGroupBox*>(widget)) {
-        frame->setTitle(text);
-    } else if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
-        edit->setText(text);
-    } else if (auto* combo = qobject_cast<QComboBox*>(widget)) {
-        combo->setCurrentText(text);
-    }
+    SetControlText(DlgItem(dialog, id), text);
 }
 
 QString GetDlgItemText(const QWidget& dialog, int id) {

@@ -8,6 +8,10 @@
 
 // Controls without an id of their own (labels, frames) carry this one.
 inline constexpr int IDC_STATIC = -1;
+// The dialog results of the resource's home platform, also the ids of the buttons that give
+// them.
+inline constexpr int IDOK = 1;
+inline constexpr int IDCANCEL = 2;
 
 enum class DlgControlKind {
     GroupBox,   // QGroupBox, kept below the controls it frames

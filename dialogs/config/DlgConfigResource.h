@@ -18,7 +18,7 @@ inline constexpr int IDC_CFG_LOGFILE_LABEL = 1035;
 inline constexpr int IDC_CFG_BALLOONINFO = 1036;
 inline constexpr int IDC_CFG_LEVEL = 1037;
 inline constexpr int IDC_CFG_PINPAD = 1038;
-inline constexpr int IDC_CFG_OK = 1;
-inline constexpr int IDC_CFG_CANCEL = 2;
+inline constexpr int IDC_CFG_OK = IDOK;
+inline constexpr int IDC_CFG_CANCEL = IDCANCEL;
 
 const DlgResource& ConfigDialogResource();

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "dialogs/common/DialogResource.h"
+
 // Resource numbers of the PIN prompt and the wait window.
 inline constexpr unsigned IDD_CARDOS_PIN = 207;
 inline constexpr unsigned IDD_WAIT = 142;
@@ -9,7 +11,3 @@ inline constexpr int IDC_PIN_PROMPT = 1019;
 inline constexpr int IDC_PIN_LABEL = 1021;
 inline constexpr int IDC_PIN_EDIT = 1158;
 inline constexpr int IDC_WAIT_TEXT = 1019;
-
-// The dialog results of the resource's home platform.
-inline constexpr int IDOK = 1;
-inline constexpr int IDCANCEL = 2;

@@ -2,8 +2,8 @@
 
 #include "app/catalogue/Msg.h"
 #include "card/SCard.h"
+#include "dialogs/common/DialogResource.h"
 #include "dialogs/pin/CardOSPINDialog.h"
-#include "dialogs/pin/PinDialogIds.h"
 #include "platform/qt/MessageBox.h"
 
 #include <memory>

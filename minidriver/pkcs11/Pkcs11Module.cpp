@@ -86,12 +86,21 @@ P11Token* TokenOf(Module& m, CK_SLOT_ID slot) {
     return token;
 }
 
+// The token of a slot with a card of the minidriver in it, seen afresh.
+CK_RV CardToken(Module& m, CK_SLOT_ID slot, P11Token*& token) {
+    token = TokenOf(m, slot);
+    if (token == nullptr) {
+        return CKR_SLOT_ID_INVALID;
+    }
+    if (!token->Present()) {
+        return CKR_TOKEN_NOT_PRESENT;
+    }
+    return token->Recognized() ? CKR_OK : CKR_TOKEN_NOT_RECOGNIZED;
+}
+
 // The session and its token, seen afresh: a card that went away ends the
 // session (CKR_DEVICE_REMOVED once, CKR_SESSION_HANDLE_INVALID after).
 CK_RV Open(Module& m, CK_SESSION_HANDLE handle, P11Session*& session, P11Token*& token) {
-    if (!m.initialized) {
-        return CKR_CRYPTOKI_NOT_INITIALIZED;
-    }
     const auto it = m.sessions.find(handle);
     if (it == m.sessions.end()) {
         return CKR_SESSION_HANDLE_INVALID;
@@ -105,12 +114,19 @@ CK_RV Open(Module& m, CK_SESSION_HANDLE handle, P11Session*& session, P11Token*&
     return CKR_OK;
 }
 
-#define VELK_LOCKED                                                                                \
+// The preamble of every entry point but C_Finalize and C_WaitForSlotEvent
+// (which unlock on their way): the module's lock, then CKR_CRYPTOKI_NOT_INITIALIZED
+// before anything else is looked at.
+#define VELK_INITIALIZED                                                                           \
     Module& m = TheModule();                                                                       \
-    std::lock_guard<std::mutex> guard(m.lock)
+    std::lock_guard<std::mutex> guard(m.lock);                                                     \
+    if (!m.initialized) {                                                                          \
+        return CKR_CRYPTOKI_NOT_INITIALIZED;                                                       \
+    }                                                                                              \
+    static_assert(true)
 
 #define VELK_SESSION(handle)                                                                       \
-    VELK_LOCKED;                                                                                   \
+    VELK_INITIALIZED;                                                                              \
     P11Session* session = nullptr;                                                                 \
     P11Token* token = nullptr;                                                                     \
     if (const CK_RV opened = Open(m, handle, session, token); opened != CKR_OK) {                  \
@@ -120,7 +136,8 @@ CK_RV Open(Module& m, CK_SESSION_HANDLE handle, P11Session*& session, P11Token*&
 // --- general -----------------------------------------------------------------
 
 CK_RV Initialize(CK_VOID_PTR pInitArgs) {
-    VELK_LOCKED;
+    Module& m = TheModule();
+    std::lock_guard<std::mutex> guard(m.lock);
     if (pInitArgs != nullptr) {
         const auto* args = static_cast<const CK_C_INITIALIZE_ARGS*>(pInitArgs);
         if (args->pReserved != nullptr) {
@@ -180,10 +197,7 @@ CK_RV Finalize(CK_VOID_PTR pReserved) {
 }
 
 CK_RV GetInfo(CK_INFO_PTR pInfo) {
-    VELK_LOCKED;
-    if (!m.initialized) {
-        return CKR_CRYPTOKI_NOT_INITIALIZED;
-    }
+    VELK_INITIALIZED;
     if (pInfo == nullptr) {
         return CKR_ARGUMENTS_BAD;
     }
@@ -198,10 +212,7 @@ CK_RV GetInfo(CK_INFO_PTR pInfo) {
 // --- slots and tokens --------------------------------------------------------
 
 CK_RV GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PTR pulCount) {
-    VELK_LOCKED;
-    if (!m.initialized) {
-        return CKR_CRYPTOKI_NOT_INITIALIZED;
-    }
+    VELK_INITIALIZED;
     if (pulCount == nullptr) {
         return CKR_ARGUMENTS_BAD;
     }
@@ -233,10 +244,7 @@ CK_RV GetSlotList(CK_BBOOL tokenPresent, CK_SLOT_ID_PTR pSlotList, CK_ULONG_PTR 
 }
 
 CK_RV GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
-    VELK_LOCKED;
-    if (!m.initialized) {
-        return CKR_CRYPTOKI_NOT_INITIALIZED;
-    }
+    VELK_INITIALIZED;
     if (pInfo == nullptr) {
         return CKR_ARGUMENTS_BAD;
     }
@@ -255,22 +263,13 @@ CK_RV GetSlotInfo(CK_SLOT_ID slotID, CK_SLOT_INFO_PTR pInfo) {
 }
 
 CK_RV GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
-    VELK_LOCKED;
-    if (!m.initialized) {
-        return CKR_CRYPTOKI_NOT_INITIALIZED;
-    }
+    VELK_INITIALIZED;
     if (pInfo == nullptr) {
         return CKR_ARGUMENTS_BAD;
     }
-    P11Token* token = TokenOf(m, slotID);
-    if (token == nullptr) {
-        return CKR_SLOT_ID_INVALID;
-    }
-    if (!token->Present()) {
-        return CKR_TOKEN_NOT_PRESENT;
-    }
-    if (!token->Recognized()) {
-        return CKR_TOKEN_NOT_RECOGNIZED;
+    P11Token* token = nullptr;
+    if (const CK_RV found = CardToken(m, slotID, token); found != CKR_OK) {
+        return found;
     }
     *pInfo = {};
     const std::string& number = token->CardNumber();
@@ -297,10 +296,7 @@ CK_RV GetTokenInfo(CK_SLOT_ID slotID, CK_TOKEN_INFO_PTR pInfo) {
 }
 
 CK_RV GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pList, CK_ULONG_PTR pulCount) {
-    VELK_LOCKED;
-    if (!m.initialized) {
-        return CKR_CRYPTOKI_NOT_INITIALIZED;
-    }
+    VELK_INITIALIZED;
     if (pulCount == nullptr) {
         return CKR_ARGUMENTS_BAD;
     }
@@ -324,10 +320,7 @@ CK_RV GetMechanismList(CK_SLOT_ID slotID, CK_MECHANISM_TYPE_PTR pList, CK_ULONG_
 }
 
 CK_RV GetMechanismInfo(CK_SLOT_ID slotID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR pInfo) {
-    VELK_LOCKED;
-    if (!m.initialized) {
-        return CKR_CRYPTOKI_NOT_INITIALIZED;
-    }
+    VELK_INITIALIZED;
     if (pInfo == nullptr) {
         return CKR_ARGUMENTS_BAD;
     }
@@ -416,25 +409,16 @@ CK_RV WaitForSlotEvent(CK_FLAGS flags, CK_SLOT_ID_PTR pSlot, CK_VOID_PTR pReserv
 
 CK_RV OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR, CK_NOTIFY,
                   CK_SESSION_HANDLE_PTR phSession) {
-    VELK_LOCKED;
-    if (!m.initialized) {
-        return CKR_CRYPTOKI_NOT_INITIALIZED;
-    }
+    VELK_INITIALIZED;
     if (phSession == nullptr) {
         return CKR_ARGUMENTS_BAD;
     }
     if ((flags & CKF_SERIAL_SESSION) == 0) {
         return CKR_SESSION_PARALLEL_NOT_SUPPORTED;
     }
-    P11Token* token = TokenOf(m, slotID);
-    if (token == nullptr) {
-        return CKR_SLOT_ID_INVALID;
-    }
-    if (!token->Present()) {
-        return CKR_TOKEN_NOT_PRESENT;
-    }
-    if (!token->Recognized()) {
-        return CKR_TOKEN_NOT_RECOGNIZED;
+    P11Token* token = nullptr;
+    if (const CK_RV found = CardToken(m, slotID, token); found != CKR_OK) {
+        return found;
     }
     P11Session& session = m.sessions[m.nextSession];
     session.slot = slotID;
@@ -454,10 +438,7 @@ void LogoutIfLast(Module& m, CK_SLOT_ID slot) {
 }
 
 CK_RV CloseSession(CK_SESSION_HANDLE hSession) {
-    VELK_LOCKED;
-    if (!m.initialized) {
-        return CKR_CRYPTOKI_NOT_INITIALIZED;
-    }
+    VELK_INITIALIZED;
     const auto it = m.sessions.find(hSession);
     if (it == m.sessions.end()) {
         return CKR_SESSION_HANDLE_INVALID;
@@ -469,10 +450,7 @@ CK_RV CloseSession(CK_SESSION_HANDLE hSession) {
 }
 
 CK_RV CloseAllSessions(CK_SLOT_ID slotID) {
-    VELK_LOCKED;
-    if (!m.initialized) {
-        return CKR_CRYPTOKI_NOT_INITIALIZED;
-    }
+    VELK_INITIALIZED;
     if (slotID >= m.tokens.size()) {
         return CKR_SLOT_ID_INVALID;
     }

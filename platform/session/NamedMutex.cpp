@@ -1,7 +1,6 @@
 #include "platform/session/NamedMutex.h"
 
 #include "platform/session/PrivateFolder.h"
-#include "platform/session/TrustedPath.h"
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -31,14 +30,6 @@ int FlockRetry(int fd, int operation) {
         rc = ::flock(fd, operation);
     } while (rc != 0 && errno == EINTR);
     return rc;
-}
-
-bool IsPrivateDir(const std::string& path) {
-    struct stat st {};
-    if (::lstat(path.c_str(), &st) != 0) {
-        return false;
-    }
-    return S_ISDIR(st.st_mode) && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
 }
 
 bool IsDir(const char* path) {
@@ -107,7 +98,7 @@ std::string LockDirectory(std::string* problem) {
         return {};
     }
     // A directory that someone else made or opened up is not ours to trust.
-    if (!IsPrivateDir(dir) || !UntrustedPathReason(dir, true).empty()) {
+    if (!PrivateFolderProblem(dir).empty()) {
         if (problem != nullptr) {
             *problem = dir + " is not a private folder of this user (mode 0700)";
         }

@@ -78,17 +78,20 @@ std::string PrivateUserFolder(const std::string& name, std::string* problem) {
         Tell(problem, folder + " cannot be created");
         return {};
     }
-    struct stat st {};
-    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
-        (st.st_mode & 077) != 0) {
-        Tell(problem, folder + " is not a private folder of this user (mode 0700)");
-        return {};
-    }
-    if (std::string why = UntrustedPathReason(folder, true); !why.empty()) {
+    if (std::string why = PrivateFolderProblem(folder); !why.empty()) {
         Tell(problem, why);
         return {};
     }
     return folder;
+}
+
+std::string PrivateFolderProblem(const std::string& folder) {
+    struct stat st {};
+    if (lstat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode) || st.st_uid != geteuid() ||
+        (st.st_mode & 077) != 0) {
+        return folder + " is not a private folder of this user (mode 0700)";
+    }
+    return UntrustedPathReason(folder, true);
 }
 
 } // namespace session

@@ -16,4 +16,8 @@ std::string UserHomeDir();
 // `problem` (if given) saying why. The host name keeps machines that share a home apart.
 std::string PrivateUserFolder(const std::string& name, std::string* problem = nullptr);
 
+// Empty when `folder` is a folder of this user that no one else can open and every folder
+// above it is trusted (UntrustedPathReason); else why not, in words for the user.
+std::string PrivateFolderProblem(const std::string& folder);
+
 } // namespace session

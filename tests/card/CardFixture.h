@@ -45,6 +45,14 @@ protected:
         return *m_card;
     }
 
+    // Closes the card, swaps in another with `atr` and connects to it.
+    SCard& Reinsert(const std::vector<uint8_t>& atr, bool t1 = true) {
+        m_card.reset();
+        pcscsim::RemoveCard(kReader);
+        Insert(atr, t1);
+        return Connect();
+    }
+
     std::vector<std::vector<uint8_t>> Sent() const {
         std::vector<std::vector<uint8_t>> commands;
         for (const auto& exchange : pcscsim::Trace(kReader)) {

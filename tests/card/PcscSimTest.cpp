@@ -27,6 +27,12 @@ protected:
         pcscsim::ResetAll();
     }
 
+    // SCardConnect to reader "R" for any protocol; its result.
+    LONG Connect(SCARDHANDLE& card, DWORD share = SCARD_SHARE_SHARED, const char* reader = "R") {
+        DWORD protocol = 0;
+        return SCardConnect(m_context, reader, share, SCARD_PROTOCOL_ANY, &card, &protocol);
+    }
+
     SCARDCONTEXT m_context = 0;
 };
 
@@ -118,12 +124,8 @@ TEST_F(PcscSim, ConnectNegotiatesAndTransmitChecksTheProtocol) {
     pcscsim::AddReader("R");
     SCARDHANDLE card = 0;
     DWORD protocol = 0;
-    EXPECT_EQ(
-        SCardConnect(m_context, "R", SCARD_SHARE_SHARED, SCARD_PROTOCOL_ANY, &card, &protocol),
-        SCARD_E_NO_SMARTCARD);
-    EXPECT_EQ(
-        SCardConnect(m_context, "X", SCARD_SHARE_SHARED, SCARD_PROTOCOL_ANY, &card, &protocol),
-        SCARD_E_UNKNOWN_READER);
+    EXPECT_EQ(Connect(card), SCARD_E_NO_SMARTCARD);
+    EXPECT_EQ(Connect(card, SCARD_SHARE_SHARED, "X"), SCARD_E_UNKNOWN_READER);
 
     auto endpoint = std::make_shared<ScriptedCard>(kAtrMicardo, /*supportsT1=*/false);
     pcscsim::InsertCard("R", endpoint);
@@ -156,9 +158,7 @@ TEST_F(PcscSim, ConnectNegotiatesAndTransmitChecksTheProtocol) {
 
     // Exclusive access excludes the others.
     SCARDHANDLE second = 0;
-    EXPECT_EQ(
-        SCardConnect(m_context, "R", SCARD_SHARE_EXCLUSIVE, SCARD_PROTOCOL_ANY, &second, &protocol),
-        SCARD_E_SHARING_VIOLATION);
+    EXPECT_EQ(Connect(second, SCARD_SHARE_EXCLUSIVE), SCARD_E_SHARING_VIOLATION);
     EXPECT_EQ(SCardDisconnect(card, SCARD_LEAVE_CARD), SCARD_S_SUCCESS);
     EXPECT_EQ(SCardDisconnect(card, SCARD_LEAVE_CARD), SCARD_E_INVALID_HANDLE);
 }
@@ -170,10 +170,8 @@ TEST_F(PcscSim, RemovalResetAndStatusOfAHandle) {
     SCARDHANDLE a = 0;
     SCARDHANDLE b = 0;
     DWORD protocol = 0;
-    ASSERT_EQ(SCardConnect(m_context, "R", SCARD_SHARE_SHARED, SCARD_PROTOCOL_ANY, &a, &protocol),
-              SCARD_S_SUCCESS);
-    ASSERT_EQ(SCardConnect(m_context, "R", SCARD_SHARE_SHARED, SCARD_PROTOCOL_ANY, &b, &protocol),
-              SCARD_S_SUCCESS);
+    ASSERT_EQ(Connect(a), SCARD_S_SUCCESS);
+    ASSERT_EQ(Connect(b), SCARD_S_SUCCESS);
 
     char* name = nullptr;
     DWORD nameLength = SCARD_AUTOALLOCATE;
@@ -245,9 +243,7 @@ TEST_F(PcscSim, CardPulledWhileItWorksOnACommand) {
     pcscsim::InsertCard("R", endpoint);
     SCARDHANDLE card = 0;
     DWORD protocol = 0;
-    ASSERT_EQ(
-        SCardConnect(m_context, "R", SCARD_SHARE_SHARED, SCARD_PROTOCOL_ANY, &card, &protocol),
-        SCARD_S_SUCCESS);
+    ASSERT_EQ(Connect(card), SCARD_S_SUCCESS);
     const uint8_t apdu[] = {0x00, 0xD6, 0x00, 0x00, 0x01, 0xAA};
     uint8_t response[258];
     DWORD length = sizeof response;

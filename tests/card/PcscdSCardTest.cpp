@@ -2,12 +2,11 @@
 // vpcd reader and the virtual card process in it.
 
 #include "tests/card/CardScenarios.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/VirtualPcscd.h"
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
 #include <memory>
 #include <string>
 
@@ -18,24 +17,16 @@ namespace {
 class ThroughPcscd : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "velk-card-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_dir = pattern;
         m_pcscd = std::make_unique<velktest::VirtualPcscd>(1);
         ASSERT_TRUE(m_pcscd->Ok()) << "private pcscd did not come up";
         m_reader = m_pcscd->ReaderName(0);
     }
-    void TearDown() override {
-        m_pcscd.reset();
-        std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
-    }
+    void TearDown() override { m_pcscd.reset(); }
     void Insert(const std::string& profile) {
-        ASSERT_TRUE(m_pcscd->InsertCard(0, profile, m_dir + "/" + profile + ".img"));
+        ASSERT_TRUE(m_pcscd->InsertCard(0, profile, m_dir.File(profile + ".img")));
     }
 
-    std::string m_dir;
+    velktest::TempDir m_dir;
     std::unique_ptr<velktest::VirtualPcscd> m_pcscd;
     std::string m_reader;
 };

@@ -13,10 +13,6 @@ using Apdus = std::vector<std::vector<uint8_t>>;
 
 namespace {
 
-std::vector<uint8_t> Bytes(std::string_view text) {
-    return {text.begin(), text.end()};
-}
-
 // The commands with the given instruction byte.
 Apdus WithIns(const Apdus& apdus, uint8_t ins) {
     Apdus out;
@@ -71,11 +67,8 @@ TEST_F(CardTest, VerifyStopsAtAFailedSelectionAndSkipsCardOs) {
     endpoint.Then("6A 82"); // C000 not found
     EXPECT_EQ(card.Verify("3f00df01c000", 0x00, "123456", tries), 255);
     EXPECT_TRUE(WithIns(Sent(), 0x20).empty());
-    m_card.reset();
 
-    pcscsim::RemoveCard(kReader);
-    Insert(kAtrCardOs8);
-    SCard& cardos = Connect();
+    SCard& cardos = Reinsert(kAtrCardOs8);
     EXPECT_EQ(cardos.Verify("3f00df01c000", 0x00, "123456", tries), 0);
     EXPECT_TRUE(WithIns(Sent(), 0x20).empty());
 }
@@ -150,21 +143,13 @@ TEST_F(CardTest, MicardoPadsBothValuesToEightBytes) {
 
 TEST_F(CardTest, ChangeIsRefusedOnCardOs8ButSentToCardOs4) {
     uint8_t tries = 0;
-    Insert(kAtrCardOs8);
-    {
-        SCard& card = Connect();
+    for (const auto* atr : {&kAtrCardOs8, &kAtrCardOs4}) {
+        SCard& card = Reinsert(*atr);
         EXPECT_EQ(
             card.ChangeReferenceData("3f00df01c000", 0x81, Bytes("123456"), Bytes("654321"), tries),
-            255);
-        EXPECT_TRUE(WithIns(Sent(), 0x24).empty());
-        m_card.reset();
+            atr == &kAtrCardOs8 ? 255 : 0);
+        EXPECT_EQ(WithIns(Sent(), 0x24).size(), atr == &kAtrCardOs8 ? 0u : 1u);
     }
-    pcscsim::RemoveCard(kReader);
-    Insert(kAtrCardOs4);
-    SCard& card = Connect();
-    EXPECT_EQ(
-        card.ChangeReferenceData("3f00df01c000", 0x81, Bytes("123456"), Bytes("654321"), tries), 0);
-    EXPECT_EQ(WithIns(Sent(), 0x24).size(), 1u);
 }
 
 TEST_F(CardTest, PinStatusQueries) {
@@ -219,13 +204,9 @@ TEST_F(CardTest, CardNumberFromGdoOnTcosOnly) {
     endpoint.Then("69 82");
     EXPECT_EQ(card.ReadCardNumber(), "");
     EXPECT_EQ(Sent().back(), Hex("00 A4 00 00 02 3F 00 FF"));
-    m_card.reset();
 
     // CardOS: nineteen zeros, nothing read.
-    pcscsim::RemoveCard(kReader);
-    Insert(kAtrCardOs4);
-    SCard& cardos = Connect();
-    EXPECT_EQ(cardos.ReadCardNumber(), "0000000000000000000");
+    EXPECT_EQ(Reinsert(kAtrCardOs4).ReadCardNumber(), "0000000000000000000");
     EXPECT_EQ(Sent(), Apdus{Hex("00 A4 00 00 00")});
 }
 
@@ -251,65 +232,48 @@ TEST_F(CardTest, MakerKeyInstallation) {
     }
     pcscsim::FailNext(pcscsim::Call::Transmit, 1, SCARD_E_NOT_TRANSACTED);
     EXPECT_EQ(card.WriteMakerKey(), 255);
-    m_card.reset();
 
     // Only T-COS 3.0 cards take the key; others report 0 without a command.
     for (const auto* atr : {&kAtrTcos20, &kAtrMicardo, &kAtrCardOs4}) {
-        pcscsim::RemoveCard(kReader);
-        Insert(*atr, atr != &kAtrMicardo);
-        SCard& other = Connect();
-        EXPECT_EQ(other.WriteMakerKey(), 0);
+        EXPECT_EQ(Reinsert(*atr, atr != &kAtrMicardo).WriteMakerKey(), 0);
         EXPECT_TRUE(Sent().empty());
-        m_card.reset();
     }
-    pcscsim::RemoveCard(kReader);
-    Insert(kAtrTcos30V2);
-    EXPECT_EQ(Connect().WriteMakerKey(), 0);
+    EXPECT_EQ(Reinsert(kAtrTcos30V2).WriteMakerKey(), 0);
     EXPECT_EQ(Sent().size(), 1u);
 }
 
 TEST_F(CardTest, MakerKeyCheckComparesRecordFive) {
     auto& endpoint = Insert(kAtrTcos30);
     SCard& card = Connect();
+    // The answers to MF, 4500 and record 5 of it.
+    const auto check = [&](std::vector<uint8_t> answer) {
+        endpoint.Then("90 00");
+        endpoint.Then("90 00");
+        endpoint.Then(std::move(answer));
+        return card.HasMakerKey();
+    };
     auto record = std::vector<uint8_t>(scard::kMakerModulus.begin(), scard::kMakerModulus.end());
     record.push_back(0x01); // more than the modulus is fine
     record.push_back(0x90);
     record.push_back(0x00);
-
-    endpoint.Then("90 00");
-    endpoint.Then("90 00");
-    endpoint.Then(record);
-    EXPECT_TRUE(card.HasMakerKey());
+    EXPECT_TRUE(check(record));
     EXPECT_EQ(Sent(), (Apdus{Hex("00 A4 00 00 02 3F 00 FF"), Hex("00 A4 02 04 02 45 00 FF"),
                              Hex("00 B2 05 04 00")}));
 
     auto other = record;
     other[127] ^= 0x01;
-    endpoint.Then("90 00");
-    endpoint.Then("90 00");
-    endpoint.Then(other);
-    EXPECT_FALSE(card.HasMakerKey());
-
+    EXPECT_FALSE(check(other));
     // 127 bytes of the right modulus are not the key.
-    auto shorter =
-        std::vector<uint8_t>(scard::kMakerModulus.begin(), scard::kMakerModulus.end() - 1);
-    shorter.push_back(0x90);
-    shorter.push_back(0x00);
-    endpoint.Then("90 00");
-    endpoint.Then("90 00");
-    endpoint.Then(shorter);
-    EXPECT_FALSE(card.HasMakerKey());
-
+    auto shorter = ScriptedCard::Block(0, 0);
+    shorter.insert(shorter.begin(), scard::kMakerModulus.begin(), scard::kMakerModulus.end() - 1);
+    EXPECT_FALSE(check(shorter));
+    EXPECT_FALSE(check(Hex("6A 83"))); // no record 5
     endpoint.Then("90 00");
     endpoint.Then("6A 82"); // no 4500
     EXPECT_FALSE(card.HasMakerKey());
-    endpoint.Then("90 00");
-    endpoint.Then("90 00");
-    endpoint.Then("6A 83"); // no record 5
-    EXPECT_FALSE(card.HasMakerKey());
-    m_card.reset();
 
     // CardOS reads no record: the answer to the MF selection is compared.
+    m_card.reset();
     pcscsim::RemoveCard(kReader);
     auto& cardos = Insert(kAtrCardOs8);
     cardos.Fallback(Hex("6F 07 83 02 3F 00 84 01 00 90 00"));

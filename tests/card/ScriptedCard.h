@@ -17,6 +17,10 @@ namespace cardtest {
 
 // "00 A4 00 00" -> bytes; blanks are ignored.
 std::vector<uint8_t> Hex(std::string_view text);
+// "1234" -> its characters' bytes, as PIN values are sent.
+inline std::vector<uint8_t> Bytes(std::string_view text) {
+    return {text.begin(), text.end()};
+}
 
 class ScriptedCard : public pcscsim::ICardEndpoint {
 public:

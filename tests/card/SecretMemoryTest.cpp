@@ -12,10 +12,6 @@ using namespace cardtest;
 
 namespace {
 
-std::vector<uint8_t> Bytes(std::string_view text) {
-    return {text.begin(), text.end()};
-}
-
 // Only the transport's receive buffers are this large.
 constexpr std::size_t kLargeAllocation = 65536;
 

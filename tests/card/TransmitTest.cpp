@@ -64,26 +64,19 @@ TEST_F(CardTest, FourCommandFormsAreLaidOutByteForByte) {
         Hex("00 A4 02 04 03 11 22 33 FF"),
     };
     EXPECT_EQ(Sent(), expected);
-}
 
-TEST_F(CardTest, CommandDataIsNeverReadPastWhatTheCallerGave) {
-    Insert(kAtrTcos30);
-    SCard& card = Connect();
-    const auto data = Hex("AA BB");
-    // Lc says 5, the data holds 2: the rest goes as 00.
+    // Command data is never read past what the caller gave: Lc says 5, the
+    // data holds 2, and the rest goes as 00; no data pointer gives zeros.
+    pcscsim::ClearTrace(kReader);
     card.SetCommand(SCard::Case3, 0x00, 0xD6, 0x00, 0x00, 5, 0, data.data(), 2);
     EXPECT_TRUE(card.Transmit());
-    // No data pointer: zeros.
     card.SetCommand(SCard::Case3, 0x00, 0xD6, 0x00, 0x00, 2, 0, nullptr, 0);
     EXPECT_TRUE(card.Transmit());
-    const std::vector<std::vector<uint8_t>> expected = {Hex("00 D6 00 00 05 AA BB 00 00 00"),
-                                                        Hex("00 D6 00 00 02 00 00")};
-    EXPECT_EQ(Sent(), expected);
-}
+    EXPECT_EQ(Sent(), (std::vector<std::vector<uint8_t>>{Hex("00 D6 00 00 05 11 22 00 00 00"),
+                                                         Hex("00 D6 00 00 02 00 00")}));
 
-TEST_F(CardTest, UnknownFormSendsNothingAndClearsTheStatusWord) {
-    Insert(kAtrTcos30);
-    SCard& card = Connect();
+    // An unknown form sends nothing and clears the status word.
+    pcscsim::ClearTrace(kReader);
     EXPECT_EQ(card.Sw1(), 0x90);
     card.SetCommand(7, 0x00, 0xA4, 0x00, 0x00, 0, 0, nullptr, 0);
     EXPECT_FALSE(card.Transmit());
@@ -122,10 +115,13 @@ TEST_F(CardTest, ProtocolFollowsTheCardType) {
 TEST_F(CardTest, ShortAndOversizedResponses) {
     auto& endpoint = Insert(kAtrTcos30);
     SCard& card = Connect();
+    const auto read = [&card] {
+        card.SetCommand(SCard::Case2, 0x00, 0xB0, 0x00, 0x00, 0, 0x00, nullptr, 0);
+        return card.Transmit();
+    };
 
     endpoint.Then("6A 82"); // exactly the status word
-    card.SetCommand(SCard::Case2, 0x00, 0xB0, 0x00, 0x00, 0, 0x80, nullptr, 0);
-    EXPECT_TRUE(card.Transmit());
+    EXPECT_TRUE(read());
     EXPECT_EQ(card.ResponseLength(), 0);
     EXPECT_EQ(card.Sw1(), 0x6A);
     EXPECT_EQ(card.Sw2(), 0x82);
@@ -134,12 +130,10 @@ TEST_F(CardTest, ShortAndOversizedResponses) {
     // the earlier one must not survive.
     for (const auto& tiny : {std::vector<uint8_t>{}, Hex("90")}) {
         endpoint.Then("01 02 03 90 00");
-        card.SetCommand(SCard::Case2, 0x00, 0xB0, 0x00, 0x00, 0, 0x80, nullptr, 0);
-        EXPECT_TRUE(card.Transmit());
+        EXPECT_TRUE(read());
         EXPECT_EQ(card.ResponseLength(), 3);
         endpoint.Then(tiny);
-        card.SetCommand(SCard::Case2, 0x00, 0xB0, 0x00, 0x00, 0, 0x80, nullptr, 0);
-        EXPECT_TRUE(card.Transmit());
+        EXPECT_TRUE(read());
         EXPECT_EQ(card.ResponseLength(), 0);
         EXPECT_EQ(card.Sw1(), 0);
         EXPECT_EQ(card.Sw2(), 0);
@@ -148,26 +142,20 @@ TEST_F(CardTest, ShortAndOversizedResponses) {
 
     // The last two bytes are the status word, whatever they are.
     endpoint.Then(std::vector<uint8_t>(256, 0xAB));
-    card.SetCommand(SCard::Case2, 0x00, 0xB0, 0x00, 0x00, 0, 0x00, nullptr, 0);
-    EXPECT_TRUE(card.Transmit());
+    EXPECT_TRUE(read());
     EXPECT_EQ(card.ResponseLength(), 254);
     EXPECT_EQ(card.Sw1(), 0xAB);
 
     // 256 data bytes fit; 257 do not fit the 258 bytes offered.
-
-    auto full = std::vector<uint8_t>(256, 0x5A);
-    full.push_back(0x90);
-    full.push_back(0x00);
+    auto full = ScriptedCard::Block(256, 0x5A);
     endpoint.Then(full);
-    card.SetCommand(SCard::Case2, 0x00, 0xB0, 0x00, 0x00, 0, 0x00, nullptr, 0);
-    EXPECT_TRUE(card.Transmit());
+    EXPECT_TRUE(read());
     EXPECT_EQ(card.ResponseLength(), 256);
     EXPECT_EQ(card.Response().back(), 0x5A);
 
     full.insert(full.begin(), 0x5A);
     endpoint.Then(full);
-    card.SetCommand(SCard::Case2, 0x00, 0xB0, 0x00, 0x00, 0, 0x00, nullptr, 0);
-    EXPECT_FALSE(card.Transmit());
+    EXPECT_FALSE(read());
     EXPECT_EQ(card.Sw1(), 0);
     EXPECT_EQ(card.Sw2(), 0);
 }

@@ -35,29 +35,17 @@ protected:
 
 } // namespace
 
-TEST_F(InProcessCard, CardNumber) {
+TEST_F(InProcessCard, CardNumberPinsAndCertificateFile) {
     Insert("tcos30");
     ReadsTheCardNumber(kReader);
-}
-
-TEST_F(InProcessCard, CardPins) {
-    Insert("tcos30");
     ManagesTheCardPins(kReader);
-}
-
-TEST_F(InProcessCard, SignatureNullPin) {
-    Insert("tcos30");
     BreaksTheSignatureNullPin(kReader);
+    WritesAndReadsBackACertificateFile(kReader);
 }
 
 TEST_F(InProcessCard, MakerKey) {
     Insert("tcos30v2");
     InstallsAndChecksTheMakerKey(kReader);
-}
-
-TEST_F(InProcessCard, CertificateFile) {
-    Insert("tcos30");
-    WritesAndReadsBackACertificateFile(kReader);
 }
 
 TEST_F(InProcessCard, CardPulledMidWrite) {

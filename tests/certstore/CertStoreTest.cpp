@@ -236,58 +236,21 @@ TEST_F(CertStoreTest, KeyProviderInformationRoundTripsThroughTheHive) {
     CertFreeCertificateContext(stored);
 }
 
-TEST_F(CertStoreTest, DeletingRegistrationsWithAWalkRestartedFromTheFirst) {
-    std::vector<TestCert> certs;
-    std::vector<std::string> survivors;
-    Store my = OpenUserStore("MY");
-    for (int i = 0; i < 6; ++i) {
-        certs.push_back(MakeCert(Cert("Walk " + std::to_string(i))));
-        Context context = CreateContext(certs.back().der);
-        const bool ours = i % 2 == 0;
-        ASSERT_TRUE(SetKeyLink(context.get(),
-                               ours ? u"\\\\.\\R\\c000" +
-                                          std::u16string(1, u'0' + static_cast<char16_t>(i)) +
-                                          u"-0efd-11dc-8314-0800200c9a66"
-                                    : u"foreign-container",
-                               kCardProvider));
-        ASSERT_TRUE(CertAddCertificateContextToStore(my.get(), context.get(),
-                                                     CERT_STORE_ADD_REPLACE_EXISTING, nullptr));
-        if (!ours) {
-            survivors.push_back(Thumbprint(certs.back().der));
-        }
-    }
-    // Delete every registration, starting over after each deletion.
-    int deleted = 0;
-    PCCERT_CONTEXT context = nullptr;
-    while ((context = CertEnumCertificatesInStore(my.get(), context)) != nullptr) {
-        if (KeyLinkContainer(context).find(u"-0800200c9a66") != std::u16string::npos) {
-            ASSERT_TRUE(CertDeleteCertificateFromStore(context));
-            ++deleted;
-            context = nullptr;
-        }
-    }
-    EXPECT_EQ(deleted, 3);
-    EXPECT_EQ(StoreThumbprints("MY"), survivors);
-}
-
 TEST_F(CertStoreTest, DamagedEntriesAreReportedAndSkipped) {
     const TestCert good = MakeCert(Cert("Good"));
     const TestCert other = MakeCert(Cert("Other"));
     ASSERT_TRUE(AddToUserStore("MY", good, CERT_STORE_ADD_NEW));
 
     auto writeBlob = [](const std::string& keyName, const std::vector<uint8_t>& bytes) {
-        HKEY key = nullptr;
         const std::string path =
             "Software\\Microsoft\\SystemCertificates\\MY\\Certificates\\" + keyName;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
-                                  nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
+        RegKey key; // an empty `bytes`: the key without a blob
+        ASSERT_EQ(key.Create(HKEY_CURRENT_USER, path.c_str(), KEY_ALL_ACCESS), ERROR_SUCCESS);
         if (!bytes.empty()) {
-            EXPECT_EQ(RegSetValueExA(key, "Blob", 0, REG_BINARY, bytes.data(),
-                                     static_cast<DWORD>(bytes.size())),
+            EXPECT_EQ(SetValue(HKEY_CURRENT_USER, path.c_str(), "Blob", REG_BINARY, bytes.data(),
+                               static_cast<DWORD>(bytes.size())),
                       ERROR_SUCCESS);
         }
-        RegCloseKey(key);
     };
     velk::certstore::CertBlob blob;
     blob.der = other.der;

@@ -2,38 +2,20 @@
 
 #include "tests/certstore/TestCerts.h"
 #include "tests/registry/TempHives.h"
+#include "tests/support/RunCommand.h"
 
 #include <gtest/gtest.h>
 
-#include <sys/wait.h>
-
-#include <cstdio>
 #include <fstream>
 
 using namespace velktest;
 
 namespace {
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
+using ToolRun = CommandRun;
 
 ToolRun RunTool(const std::string& arguments) {
-    ToolRun run;
-    const std::string command = std::string("'") + VELK_STORE_TOOL + "' " + arguments + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe) {
-        return run;
-    }
-    char buffer[512];
-    size_t got = 0;
-    while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        run.out.append(buffer, got);
-    }
-    const int status = pclose(pipe);
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
+    return RunCommand(std::string("'") + VELK_STORE_TOOL + "' " + arguments + " 2>&1");
 }
 
 std::string WriteDer(const TempHives& hives, const std::string& name, const TestCert& cert) {

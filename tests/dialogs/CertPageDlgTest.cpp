@@ -23,6 +23,7 @@
 #include "tests/events/EventsWorld.h"
 #include "tests/minidriver/MdTestEnv.h"
 #include "tests/monitor/MonitorEnv.h"
+#include "tests/support/RecordLines.h"
 
 #include <QApplication>
 #include <QDBusConnection>
@@ -380,16 +381,7 @@ TEST_F(ShowCertificatesCommandTest, ASingleActivationOnAStatusNotifierTrayShowsT
     CVelkMDCertDlg window;
     ASSERT_TRUE(window.Create());
     const std::string log = (m_dir.path() + "/boxes.log").toStdString();
-    const auto commands = [&] {
-        std::vector<std::string> lines;
-        std::ifstream in(log);
-        for (std::string line; std::getline(in, line);) {
-            if (line.rfind("command\t", 0) == 0) {
-                lines.push_back(line);
-            }
-        }
-        return lines;
-    };
+    const auto commands = [&] { return velktest::RecordLines(log, "command\t"); };
     QTimer closer;
     QObject::connect(&closer, &QTimer::timeout, [] {
         if (CCertPageDlg* dialog = CCertPageDlg::OpenDialog()) {

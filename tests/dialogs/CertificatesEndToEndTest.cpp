@@ -3,68 +3,37 @@
 // virtual card; the tray command opens the dialog, and an AT-SPI client selects the card's
 // certificate and presses Show. The file written must be the card's certificate as OpenSSL
 // reads it, handed to the desktop's handler.
+#include "tests/support/ProgramUnderTest.h"
 #include "tests/support/VirtualPcscd.h"
-
-#include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 #include <QFile>
-#include <QProcess>
-#include <QProcessEnvironment>
-#include <QTemporaryDir>
-#include <QThread>
 
-#include <sys/stat.h>
-
-#include <fstream>
-#include <functional>
+#include <cctype>
 #include <set>
-#include <sstream>
-#include <string>
-#include <vector>
 
 namespace {
 
-constexpr int kPatienceMs = 60000;
+using namespace velktest;
 
-bool WaitUntil(const std::function<bool()>& done) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > kPatienceMs) {
-            return false;
-        }
-        QThread::msleep(100);
+std::string Upper(std::string text) {
+    for (char& c : text) {
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     }
-    return true;
+    return text;
 }
 
-std::string ReadAll(const QString& path) {
-    std::ifstream in(path.toStdString());
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-class CertificatesEndToEnd : public ::testing::Test {
+class CertificatesEndToEnd : public ProgramUnderTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_dir.isValid());
+        ASSERT_NO_FATAL_FAILURE(ProgramUnderTest::SetUp());
         ASSERT_FALSE(qEnvironmentVariableIsEmpty("DISPLAY")) << "run under with-services.sh";
         const QString root = m_dir.path();
-        m_env = QProcessEnvironment::systemEnvironment();
-        m_env.insert("VELKORA_MACHINE_HIVE", root + "/machine.hive");
-        m_env.insert("VELKORA_USER_HIVE", root + "/user.hive");
-        m_env.insert("VELKORA_MSGBOX_LOG", root + "/ui.log");
-        m_env.insert("VELKORA_DEBUG_COMMANDS", "1");
         m_env.insert("QT_QPA_PLATFORM", "xcb");
         m_env.insert("QT_LINUX_ACCESSIBILITY_ALWAYS_ON", "1");
         m_env.insert("XDG_DOCUMENTS_DIR", root + "/documents");
         ASSERT_TRUE(QDir(root).mkpath("documents"));
-        ASSERT_EQ(::mkdir((root + "/run").toUtf8().constData(), 0700), 0);
-        m_env.insert("XDG_RUNTIME_DIR", root + "/run");
         // The desktop's handler for the file: one that notes what it was asked to open.
         ASSERT_TRUE(QDir(root).mkpath("bin"));
         QFile opener(root + "/bin/xdg-open");
@@ -73,89 +42,29 @@ protected:
         opener.close();
         opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
         m_env.insert("PATH", root + "/bin:" + m_env.value("PATH"));
-
-        QProcess install;
-        install.setProcessEnvironment(m_env);
-        install.start(VELKORA_MD_INSTALL, {VELK_MD_MODULE_DIR});
-        ASSERT_TRUE(install.waitForFinished(30000));
-        ASSERT_EQ(install.exitCode(), 0) << install.readAllStandardError().toStdString();
-    }
-    void TearDown() override {
-        if (m_program.state() != QProcess::NotRunning) {
-            m_program.kill();
-            m_program.waitForFinished(10000);
-        }
-    }
-
-    QProcessEnvironment Environment() const {
-        QProcessEnvironment env = m_env;
-        env.insert("PCSCLITE_CSOCK_NAME", qEnvironmentVariable("PCSCLITE_CSOCK_NAME"));
-        return env;
-    }
-
-    int Run(const QString& program, const QStringList& args, std::string* out = nullptr,
-            int limitMs = 30000) {
-        QProcess tool;
-        tool.setProcessEnvironment(Environment());
-        tool.start(program, args);
-        if (!tool.waitForFinished(limitMs)) {
-            tool.kill();
-            tool.waitForFinished();
-            return -1;
-        }
-        if (out != nullptr) {
-            *out = tool.readAllStandardOutput().toStdString();
-        }
-        return tool.exitStatus() == QProcess::NormalExit ? tool.exitCode() : -1;
     }
 
     // The SHA-1 thumbprints of the registrations in "MY" (upper-case hex).
     std::set<std::string> Thumbprints() {
-        std::string out;
         std::set<std::string> found;
-        if (Run(VELKORA_STORE, {"-user", "-store", "MY"}, &out) != 0) {
-            return found;
-        }
-        std::istringstream lines(out);
-        const std::string hash = "Cert Hash(sha1): ";
-        for (std::string line; std::getline(lines, line);) {
-            if (const auto at = line.find(hash); at != std::string::npos) {
-                std::string print = line.substr(at + hash.size());
-                for (char& c : print) {
-                    c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-                }
-                found.insert(print);
-            }
+        for (const Registration& r : Registrations()) {
+            found.insert(Upper(r.thumbprint));
         }
         return found;
     }
-
-    QTemporaryDir m_dir;
-    QProcessEnvironment m_env;
-    QProcess m_program;
 };
 
 TEST_F(CertificatesEndToEnd, TheTrayCommandOpensTheDialogAndShowWritesTheCardCertificate) {
     velktest::VirtualPcscd pcscd(1);
     ASSERT_TRUE(pcscd.Ok());
-    ASSERT_TRUE(pcscd.InsertCard(0, "tcos30", (m_dir.path() + "/card.img").toStdString()));
+    ASSERT_TRUE(pcscd.InsertCard(0, "tcos30", Path("card.img")));
 
-    m_program.setProcessEnvironment(Environment());
-    m_program.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-    m_program.setStandardOutputFile(QProcess::nullDevice());
-    m_program.start(VELKORA_CERTMGR, {});
-    ASSERT_TRUE(m_program.waitForStarted(10000));
-    const QString log = m_dir.path() + "/ui.log";
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
     std::set<std::string> registered;
-    const std::string ready = "event\tready\t" + std::to_string(m_program.processId());
-    ASSERT_TRUE(WaitUntil([&] { return ReadAll(log).find(ready) != std::string::npos; }));
     ASSERT_TRUE(WaitUntil([&] { return !(registered = Thumbprints()).empty(); }));
 
-    ASSERT_EQ(Run("dbus-send", {"--session", "--type=signal", "/org/velkora/CertMgr",
-                                "org.velkora.CertMgr.DebugCommand", "uint32:32783"}),
-              0);
-    ASSERT_TRUE(
-        WaitUntil([&] { return ReadAll(log).find("command\t32783") != std::string::npos; }));
+    ASSERT_EQ(Command(32783), 0);
+    ASSERT_TRUE(WaitUntil([&] { return Logged("command\t32783"); }));
     // Without a language setting the program speaks German.
     std::string seen;
     ASSERT_EQ(Run("/usr/bin/python3", {VELK_ATSPI_DRIVER, "Smartcard-Zertifikate", "Anzeigen", "0"},
@@ -185,17 +94,17 @@ TEST_F(CertificatesEndToEnd, TheTrayCommandOpensTheDialogAndShowWritesTheCardCer
     std::string hex;
     for (char c : fingerprint.substr(fingerprint.find('=') + 1)) {
         if (std::isxdigit(static_cast<unsigned char>(c))) {
-            hex += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+            hex += c;
         }
     }
-    EXPECT_EQ(registered.count(hex), 1u) << hex;
+    EXPECT_EQ(registered.count(Upper(hex)), 1u) << hex;
 
     // Quit while the dialog is open: it closes first, and the program ends in order.
     ASSERT_EQ(Run(VELKORA_CERTMGR, {"stop"}), 3);
     ASSERT_TRUE(m_program.waitForFinished(kPatienceMs));
     EXPECT_EQ(m_program.exitCode(), 0);
-    EXPECT_TRUE(Thumbprints().empty());
-    EXPECT_EQ(ReadAll(log).find("msgbox"), std::string::npos) << ReadAll(log);
+    EXPECT_TRUE(Registrations().empty());
+    EXPECT_TRUE(LastLine("msgbox").empty()) << LastLine("msgbox");
 }
 
 } // namespace

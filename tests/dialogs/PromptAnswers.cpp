@@ -2,6 +2,7 @@
 
 #include "dialogs/common/DialogBuilder.h"
 #include "dialogs/pin/PinDialogIds.h"
+#include "tests/support/RecordLines.h"
 
 #include <QApplication>
 #include <QLineEdit>
@@ -9,7 +10,6 @@
 #include <QTest>
 #include <QTimer>
 
-#include <fstream>
 #include <memory>
 
 namespace dlgtest {
@@ -40,14 +40,7 @@ void Enter(CCardOSPINDialog& prompt, const char* pin) {
 }
 
 std::vector<std::string> Boxes(const std::string& log) {
-    std::vector<std::string> boxes;
-    std::ifstream in(log);
-    for (std::string line; std::getline(in, line);) {
-        if (line.rfind("msgbox\t", 0) == 0) {
-            boxes.push_back(line);
-        }
-    }
-    return boxes;
+    return velktest::RecordLines(log, "msgbox\t");
 }
 
 } // namespace dlgtest

@@ -5,8 +5,6 @@
 #include "pcscsim/SimControl.h"
 #include "vcard/VirtualCard.h"
 
-#include <cstdlib>
-
 namespace evtest {
 
 namespace {
@@ -23,19 +21,10 @@ public:
 
 EventsWorld::EventsWorld() : m_env(VELK_MD_PROVIDER) {
     pcscsim::ResetAll();
-    // The minidriver stand-in reports to a session bus only when there is one.
-    unsetenv("DBUS_SESSION_BUS_ADDRESS");
-    unsetenv("XDG_RUNTIME_DIR");
-    ResetMonitorState();
-    g_Tray.Set(&tray);
-    g_CertDialog.Set(&list);
-    SetMonitorClock(&clock);
 }
 
 EventsWorld::~EventsWorld() {
     StopThread();
-    SetMonitorClock(nullptr);
-    ResetMonitorState();
     m_context.Release();
     pcscsim::ResetAll();
 }
@@ -62,12 +51,6 @@ SCARDCONTEXT EventsWorld::Context() {
 
 LONG EventsWorld::Poll() {
     return CCardOSEvents::PollReaders(Context());
-}
-
-void EventsWorld::StopThread() {
-    g_StopMonitor = 1;
-    clock.Free();
-    CCardOSEvents::StopMonitor();
 }
 
 } // namespace evtest

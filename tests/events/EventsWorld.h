@@ -8,7 +8,6 @@
 #include "monitor/events/PcscContext.h"
 #include "pcscsim/CardEndpoint.h"
 #include "tests/events/MonitorProbe.h"
-#include "tests/events/StepClock.h"
 #include "tests/monitor/MonitorEnv.h"
 
 #include <winscard.h>
@@ -22,7 +21,7 @@ namespace evtest {
 inline constexpr const char* kReaderA = "Sim Reader 0";
 inline constexpr const char* kReaderB = "Sim Reader 1";
 
-class EventsWorld {
+class EventsWorld : public CMonitorSeams {
 public:
     EventsWorld();
     ~EventsWorld();
@@ -38,13 +37,6 @@ public:
     // One poll on the test's own context, as the monitor thread makes it.
     LONG Poll();
     SCARDCONTEXT Context();
-
-    // Stops a monitor thread running on the step clock.
-    void StopThread();
-
-    CRecordingTray tray;
-    CCountingList list;
-    CStepClock clock;
 
 private:
     montest::MonitorEnv m_env;

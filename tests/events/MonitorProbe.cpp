@@ -1,10 +1,12 @@
 #include "tests/events/MonitorProbe.h"
 
 #include "monitor/ContainerName.h"
+#include "monitor/events/CCardOSEvents.h"
 #include "monitor/events/MonitorState.h"
 #include "platform/registry/RegKey.h"
 #include "platform/system/ServiceControl.h"
 #include "tests/monitor/MonitorEnv.h"
+#include "tests/registry/TempHives.h"
 #include "vcard/VirtualCard.h"
 
 #include <sys/wait.h>
@@ -46,6 +48,27 @@ std::vector<std::string> CRecordingTray::Take() {
 uint32_t CRecordingTray::Icon() const {
     std::lock_guard lock(m_mutex);
     return m_icon;
+}
+
+CMonitorSeams::CMonitorSeams() {
+    unsetenv("DBUS_SESSION_BUS_ADDRESS");
+    unsetenv("XDG_RUNTIME_DIR");
+    ResetMonitorState();
+    g_Tray.Set(&tray);
+    g_CertDialog.Set(&list);
+    SetMonitorClock(&clock);
+}
+
+CMonitorSeams::~CMonitorSeams() {
+    StopThread();
+    SetMonitorClock(nullptr);
+    ResetMonitorState();
+}
+
+void CMonitorSeams::StopThread() {
+    g_StopMonitor = 1;
+    clock.Free();
+    CCardOSEvents::StopMonitor();
 }
 
 void ResetMonitorState() {
@@ -119,14 +142,8 @@ bool InAnotherProcess(const std::function<bool()>& work) {
 }
 
 void SetPropagationService(bool running) {
-    RegKey key;
-    if (key.Create(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc",
-                   KEY_ALL_ACCESS) != ERROR_SUCCESS) {
-        return;
-    }
-    const uint32_t state = running ? SERVICE_RUNNING : SERVICE_STOPPED;
-    RegSetValueExA(key.get(), "CurrentState", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&state),
-                   sizeof state);
+    SetDword(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc", "CurrentState",
+             running ? SERVICE_RUNNING : SERVICE_STOPPED);
 }
 
 } // namespace evtest

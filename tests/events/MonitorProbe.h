@@ -6,6 +6,7 @@
 // the in-process tests and those through a real pcscd.
 
 #include "monitor/events/MonitorSinks.h"
+#include "tests/events/StepClock.h"
 
 #include <atomic>
 #include <chrono>
@@ -45,6 +46,25 @@ public:
 
 private:
     std::atomic<int> m_fills{0};
+};
+
+// The monitor's seams for one test: the recording tray and list and the
+// step clock installed, the monitor's state reset before and after, and a
+// thread still running stopped at the end. The minidriver stand-in reports
+// to no session bus.
+class CMonitorSeams {
+public:
+    CMonitorSeams();
+    ~CMonitorSeams();
+    CMonitorSeams(const CMonitorSeams&) = delete;
+    CMonitorSeams& operator=(const CMonitorSeams&) = delete;
+
+    // Stops a monitor thread running on the step clock.
+    void StopThread();
+
+    CRecordingTray tray;
+    CCountingList list;
+    CStepClock clock;
 };
 
 // True once `done` holds; false if it did not within a minute (a hung

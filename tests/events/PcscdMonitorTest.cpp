@@ -6,13 +6,10 @@
 #include "monitor/events/MonitorState.h"
 #include "monitor/events/PcscContext.h"
 #include "tests/events/MonitorProbe.h"
-#include "tests/events/StepClock.h"
 #include "tests/monitor/MonitorEnv.h"
 #include "tests/support/VirtualPcscd.h"
 
 #include <gtest/gtest.h>
-
-#include <cstdlib>
 
 using namespace evtest;
 
@@ -20,20 +17,9 @@ namespace {
 
 class PcscdMonitorTest : public ::testing::Test {
 protected:
-    PcscdMonitorTest() {
-        unsetenv("DBUS_SESSION_BUS_ADDRESS");
-        unsetenv("XDG_RUNTIME_DIR");
-        ResetMonitorState();
-        g_Tray.Set(&m_tray);
-        SetMonitorClock(&m_clock);
-    }
     ~PcscdMonitorTest() override {
-        g_StopMonitor = 1;
-        m_clock.Free();
-        CCardOSEvents::StopMonitor();
-        SetMonitorClock(nullptr);
+        m_seams.StopThread();
         m_context.Release();
-        ResetMonitorState();
     }
 
     LONG Poll() {
@@ -50,8 +36,7 @@ protected:
 
     velktest::VirtualPcscd m_pcscd{2};
     montest::MonitorEnv m_env{VELK_MD_PROVIDER};
-    CRecordingTray m_tray;
-    CStepClock m_clock;
+    CMonitorSeams m_seams;
     CPcscContext m_context;
 };
 
@@ -66,7 +51,7 @@ TEST_F(PcscdMonitorTest, InsertionsAndRemovalsInTwoReaders) {
     EXPECT_EQ(g_ReaderCount, 2u);
     const std::size_t registered = RegisteredIn(reader0);
     ASSERT_GT(registered, 0u);
-    EXPECT_EQ(m_tray.Icon(), 128u);
+    EXPECT_EQ(m_seams.tray.Icon(), 128u);
     EXPECT_EQ(Poll(), SCARD_S_SUCCESS);
     EXPECT_EQ(Registrations().size(), registered);
 
@@ -84,43 +69,29 @@ TEST_F(PcscdMonitorTest, InsertionsAndRemovalsInTwoReaders) {
     ASSERT_TRUE(m_pcscd.RemoveCard(1));
     EXPECT_EQ(Poll(), SCARD_S_SUCCESS);
     EXPECT_TRUE(Registrations().empty());
-    EXPECT_EQ(m_tray.Icon(), 314u);
+    EXPECT_EQ(m_seams.tray.Icon(), 314u);
 }
 
-TEST_F(PcscdMonitorTest, TheMonitorThreadFollowsACard) {
-    ASSERT_TRUE(m_pcscd.Ok());
-    const std::string reader0 = m_pcscd.ReaderName(0);
-    CCardOSEvents::PrepareMonitor();
-    ASSERT_TRUE(CCardOSEvents::StartMonitorThread());
-    ASSERT_TRUE(m_clock.Step(2));
-    EXPECT_TRUE(Registrations().empty());
-
-    ASSERT_TRUE(Insert(0));
-    ASSERT_TRUE(m_clock.StepUntil([&] { return RegisteredIn(reader0) > 0; }, 20));
-    ASSERT_TRUE(m_pcscd.RemoveCard(0));
-    ASSERT_TRUE(m_clock.StepUntil([] { return Registrations().empty(); }, 20));
-    // Update with the card back in: removed, then registered again.
-    ASSERT_TRUE(Insert(0));
-    ASSERT_TRUE(m_clock.StepUntil([&] { return RegisteredIn(reader0) > 0; }, 20));
-    CCardOSEvents::RequestRescan();
-    ASSERT_TRUE(m_clock.Step());
-    EXPECT_TRUE(Registrations().empty());
-    ASSERT_TRUE(m_clock.Step());
-    EXPECT_GT(RegisteredIn(reader0), 0u);
-}
-
-TEST_F(PcscdMonitorTest, IdleTheMonitorWaitsForPcscdToReportACard) {
+TEST_F(PcscdMonitorTest, IdleTheMonitorWaitsForPcscdAndWakesForUpdate) {
     ASSERT_TRUE(m_pcscd.Ok());
     const std::string reader0 = m_pcscd.ReaderName(0);
     CCardOSEvents::PrepareMonitor();
     // The clock is never turned: only pcscd's events move the thread.
-    m_clock.UseRealWaits();
+    m_seams.clock.UseRealWaits();
     ASSERT_TRUE(CCardOSEvents::StartMonitorThread());
     ASSERT_TRUE(Insert(0));
     ASSERT_TRUE(Eventually([&] { return RegisteredIn(reader0) > 0; }));
     ASSERT_TRUE(m_pcscd.RemoveCard(0));
     ASSERT_TRUE(Eventually([] { return Registrations().empty(); }));
-    EXPECT_TRUE(m_clock.Slept().empty());
+    EXPECT_TRUE(m_seams.clock.Slept().empty());
+
+    // Update with the card back in wakes the thread, which registers the
+    // card again (its second poll comes after a poll period).
+    ASSERT_TRUE(Insert(0));
+    ASSERT_TRUE(Eventually([&] { return RegisteredIn(reader0) > 0; }));
+    m_seams.clock.Free();
+    CCardOSEvents::RequestRescan();
+    ASSERT_TRUE(Eventually([&] { return g_RescanPending == 0 && RegisteredIn(reader0) > 0; }));
     CCardOSEvents::StopMonitor(); // wakes the waiting thread
     EXPECT_EQ(g_MonitorRunning, 0u);
 }

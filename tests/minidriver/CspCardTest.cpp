@@ -12,6 +12,8 @@
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
+#include <algorithm>
+#include <iterator>
 #include <memory>
 #include <span>
 #include <string>
@@ -153,7 +155,7 @@ TEST_F(CspCardTest, ReaderIndexRoundTripsWithTwoReaders) {
     ASSERT_EQ(first.size(), 6u);
     ASSERT_FALSE(second.empty());
     for (const auto& name : first) {
-        EXPECT_EQ(mdtest::ReaderIndexFromContainer("\\\\.\\" + kReaderA + "\\" + name, 2), 0);
+        EXPECT_EQ(mdtest::ReaderIndexFromContainer(mdtest::ContainerPath(kReaderA, name), 2), 0);
         EXPECT_EQ(mdtest::ReaderNameIndexFromContainer(name, 2), 0u);
     }
     for (const auto& name : second) {
@@ -164,17 +166,17 @@ TEST_F(CspCardTest, ReaderIndexRoundTripsWithTwoReaders) {
     EXPECT_NE(first.back(), second.back());
 }
 
-TEST_F(CspCardTest, BlankCardShowsOnlyItsCardCertificateForThePersonalization) {
+TEST_F(CspCardTest, BlankCardShowsOnlyItsCardCertificateOthersNone) {
+    const std::string kReaderC = "Sim Reader C 02 00";
     pcscsim::AddReader(kReaderA);
+    pcscsim::AddReader(kReaderB);
+    pcscsim::AddReader(kReaderC);
     Insert(kReaderA, "tcos30-blank");
     unsigned long end = 0;
     const auto names = mdtest::EnumerateContainers(kReaderA, end);
     std::vector<std::string> users;
-    for (const auto& name : names) {
-        if (name[4] == '0') {
-            users.push_back(name);
-        }
-    }
+    std::copy_if(names.begin(), names.end(), std::back_inserter(users),
+                 [](const std::string& name) { return name[4] == '0'; });
     ASSERT_EQ(users.size(), 1u);
     EXPECT_EQ(users[0][6], '2');
     EXPECT_EQ(names.size(), 3u); // and the two CA certificates
@@ -182,39 +184,14 @@ TEST_F(CspCardTest, BlankCardShowsOnlyItsCardCertificateForThePersonalization) {
     ASSERT_TRUE(cert);
     EXPECT_EQ(Field(cert.get(), NID_commonName), "Card Authentication");
     EXPECT_FALSE(Field(cert.get(), NID_serialNumber).empty());
-}
 
-TEST_F(CspCardTest, CardsWithoutCertificatesOfferNoContainer) {
-    pcscsim::AddReader(kReaderA);
-    pcscsim::AddReader(kReaderB);
-    Insert(kReaderA, "tcos20");
-    Insert(kReaderB, "cardos4");
-    for (const std::string& reader : {kReaderA, kReaderB}) {
-        unsigned long end = 0;
+    // Cards without certificate files offer no container.
+    Insert(kReaderB, "tcos20");
+    Insert(kReaderC, "cardos4");
+    for (const std::string& reader : {kReaderB, kReaderC}) {
+        end = 0;
         EXPECT_TRUE(mdtest::EnumerateContainers(reader, end).empty());
         EXPECT_EQ(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
-    }
-}
-
-TEST_F(CspCardTest, ErasedCertificateFileRemovesItsContainer) {
-    pcscsim::AddReader(kReaderA);
-    const auto card = Insert(kReaderA, "tcos30");
-    unsigned long end = 0;
-    const auto before = mdtest::EnumerateContainers(kReaderA, end);
-    ASSERT_TRUE(card->WriteFile("3f00df02c200", Bytes(2048, 0xFF)));
-    ASSERT_TRUE(card->WriteFile("3f00df01c000", Bytes(4096, 0x00)));
-    const auto after = mdtest::EnumerateContainers(kReaderA, end);
-    EXPECT_EQ(after.size(), before.size() - 2);
-    for (const auto& name : before) {
-        const bool erased = name.substr(0, 4) == "c200" ||
-                            (name.substr(0, 4) == "c000" && name.substr(9, 4) == "df01");
-        if (erased) {
-            HCRYPTPROV prov = 0;
-            const std::string path = "\\\\.\\" + kReaderA + "\\" + name;
-            EXPECT_FALSE(CryptAcquireContextA(&prov, path.c_str(), mdtest::kProvider, PROV_RSA_FULL,
-                                              CRYPT_VERIFYCONTEXT));
-            EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET);
-        }
     }
 }
 
@@ -241,9 +218,7 @@ private:
 
 TEST_F(CspCardTest, CertificatesReadInShortBlocksComeWhole) {
     pcscsim::AddReader(kReaderA);
-    std::shared_ptr<vcard::VirtualCard> card = vcard::OpenCard(mdtest::QuickProfile("tcos30"), "");
-    ASSERT_TRUE(card);
-    ASSERT_TRUE(pcscsim::InsertCard(kReaderA, card));
+    const auto card = Insert(kReaderA, "tcos30");
     unsigned long end = 0;
     const auto names = mdtest::EnumerateContainers(kReaderA, end);
     ASSERT_FALSE(names.empty());
@@ -292,29 +267,19 @@ TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
     unsigned long end = 0;
     const auto names = mdtest::EnumerateContainers(kReaderA, end);
     ASSERT_FALSE(names.empty());
-    const std::string path = "\\\\.\\" + kReaderA + "\\" + names[0];
+    const std::string path = mdtest::ContainerPath(kReaderA, names[0]);
     HCRYPTPROV prov = 0;
 
     // An unknown name, a name of the right length that no slot has, an empty reader.
-    for (const std::string& bad :
-         {"\\\\.\\" + kReaderA + "\\nothing",
-          "\\\\.\\" + kReaderA + "\\ffff0473-df02-4571-0002" + "-0800200c9a66"}) {
-        EXPECT_FALSE(CryptAcquireContextA(&prov, bad.c_str(), mdtest::kProvider, PROV_RSA_FULL,
-                                          CRYPT_VERIFYCONTEXT));
-        EXPECT_EQ(GetLastError(), NTE_BAD_KEYSET) << bad;
+    for (const char* bad : {"nothing", "ffff0473-df02-4571-0002-0800200c9a66"}) {
+        EXPECT_EQ(mdtest::Acquire(mdtest::ContainerPath(kReaderA, bad), prov), NTE_BAD_KEYSET);
     }
-    const std::string empty = "\\\\.\\" + kReaderB + "\\";
-    EXPECT_FALSE(CryptAcquireContextA(&prov, empty.c_str(), mdtest::kProvider, PROV_RSA_FULL,
-                                      CRYPT_VERIFYCONTEXT));
-    EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_E_NO_SMARTCARD));
-
+    EXPECT_EQ(mdtest::Acquire(mdtest::ContainerPath(kReaderB, ""), prov),
+              static_cast<DWORD>(SCARD_E_NO_SMARTCARD));
     // Card containers are neither made nor deleted through the provider.
-    EXPECT_FALSE(CryptAcquireContextA(&prov, path.c_str(), mdtest::kProvider, PROV_RSA_FULL,
-                                      CRYPT_DELETEKEYSET));
-    EXPECT_EQ(GetLastError(), NTE_PERM);
+    EXPECT_EQ(mdtest::Acquire(path, prov, CRYPT_DELETEKEYSET), NTE_PERM);
 
-    ASSERT_TRUE(CryptAcquireContextA(&prov, path.c_str(), mdtest::kProvider, PROV_RSA_FULL,
-                                     CRYPT_VERIFYCONTEXT));
+    ASSERT_EQ(mdtest::Acquire(path, prov), 0u);
     char container[64] = {};
     DWORD length = sizeof container;
     ASSERT_TRUE(
@@ -349,41 +314,30 @@ TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
     EXPECT_NE(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
 }
 
-} // namespace
-
-namespace {
-
-// Names by PP_ENUMCONTAINERS on an open context, from CRYPT_FIRST to the end.
-std::vector<std::string> ListOn(HCRYPTPROV prov) {
-    std::vector<std::string> names;
-    for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
-        BYTE name[64] = {};
-        DWORD length = sizeof name;
-        if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, name, &length, flags)) {
-            break;
-        }
-        names.emplace_back(reinterpret_cast<const char*>(name));
-    }
-    return names;
-}
-
 TEST_F(CspCardTest, EachListingOfAContextLooksAtTheCardAgain) {
     pcscsim::AddReader(kReaderA);
     const auto card = Insert(kReaderA, "tcos30");
     HCRYPTPROV prov = 0;
-    const std::string prefix = "\\\\.\\" + kReaderA + "\\";
-    ASSERT_TRUE(CryptAcquireContextA(&prov, prefix.c_str(), mdtest::kProvider, PROV_RSA_FULL,
-                                     CRYPT_VERIFYCONTEXT));
+    ASSERT_EQ(mdtest::Acquire(mdtest::ContainerPath(kReaderA, ""), prov), 0u);
     DWORD longest = 0;
     ASSERT_TRUE(CryptGetProvParam(prov, PP_ENUMCONTAINERS, nullptr, &longest, CRYPT_FIRST));
     EXPECT_EQ(longest, 37u);
-    EXPECT_EQ(ListOn(prov).size(), 6u);
+    unsigned long end = 0;
+    const auto before = mdtest::ListContainers(prov, end);
+    EXPECT_EQ(before.size(), 6u);
+    // An erased certificate file (all 00 or all FF) takes its container away.
     ASSERT_TRUE(card->WriteFile("3f00df02c500", Bytes(2048, 0x00)));
-    EXPECT_EQ(ListOn(prov).size(), 5u);
+    EXPECT_EQ(mdtest::ListContainers(prov, end).size(), 5u);
     ASSERT_TRUE(card->WriteFile("3f00df02c100", Bytes(2048, 0xFF)));
-    ASSERT_TRUE(card->WriteFile("3f00df02c101", Bytes(2048, 0xFF)));
-    EXPECT_EQ(ListOn(prov).size(), 3u);
+    ASSERT_TRUE(card->WriteFile("3f00df01c000", Bytes(4096, 0x00)));
+    EXPECT_EQ(mdtest::ListContainers(prov, end).size(), 3u);
     CryptReleaseContext(prov, 0);
+    for (const auto& name : before) {
+        const std::string file = name.substr(0, 4);
+        if (file == "c500" || file == "c100" || (file == "c000" && name.substr(9, 4) == "df01")) {
+            EXPECT_EQ(mdtest::Acquire(mdtest::ContainerPath(kReaderA, name), prov), NTE_BAD_KEYSET);
+        }
+    }
 }
 
 } // namespace

@@ -71,7 +71,8 @@ TEST_F(CspPcscdTest, ContainersAndCertificatesOfACardInTheSecondReader) {
     ASSERT_EQ(names.size(), 6u);
     for (const std::string& name : names) {
         SCOPED_TRACE(name);
-        EXPECT_EQ(mdtest::ReaderIndexFromContainer("\\\\.\\" + reader + "\\" + name, count), index);
+        EXPECT_EQ(mdtest::ReaderIndexFromContainer(mdtest::ContainerPath(reader, name), count),
+                  index);
         EXPECT_EQ(mdtest::ReaderNameIndexFromContainer(name, static_cast<unsigned>(count)),
                   static_cast<unsigned>(index));
         const Bytes der = mdtest::ContainerCertificate(reader, name);
@@ -94,24 +95,11 @@ TEST_F(CspPcscdTest, ChangePinThroughTheProvider) {
     const std::string reader = m_pcscd.ReaderName(0);
     mdtest::ScriptedPinEntry pinentry(m_dir);
 
-    unsigned long end = 0;
-    std::string container;
-    for (const auto& name : mdtest::EnumerateContainers(reader, end)) {
-        if (name[4] == '0' && name[7] == '1') {
-            container = name;
-        }
-    }
-    ASSERT_FALSE(container.empty());
-    const std::string path = "\\\\.\\" + reader + "\\" + container;
+    const std::string path = mdtest::UserContainer(reader, '1');
+    ASSERT_FALSE(path.empty());
     HCRYPTPROV prov = 0;
-    ASSERT_TRUE(CryptAcquireContextA(&prov, path.c_str(), mdtest::kProvider, PROV_RSA_FULL,
-                                     CRYPT_VERIFYCONTEXT));
-    const auto send = [&](const char* command) {
-        return CryptSetProvParam(prov, PP_KEYEXCHANGE_PIN, reinterpret_cast<const BYTE*>(command),
-                                 0)
-                   ? 0u
-                   : GetLastError();
-    };
+    ASSERT_EQ(mdtest::Acquire(path, prov), 0u);
+    const auto send = [&](const char* command) { return mdtest::SendPinCommand(prov, command); };
     // Card PIN1 of a fresh card is the NULL-PIN: only the new PIN is asked.
     pinentry.Queue({"CANCEL"});
     EXPECT_EQ(send("md@cp@01"), static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER));

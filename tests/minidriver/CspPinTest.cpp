@@ -48,25 +48,12 @@ protected:
 
     // A context on the first user container whose PIN selector is `selector`.
     void OpenContainerOf(char selector) {
-        unsigned long end = 0;
-        for (const std::string& name : mdtest::EnumerateContainers(kReader, end)) {
-            if (name[4] == '0' && name[7] == selector) {
-                const std::string path = "\\\\.\\" + kReader + "\\" + name;
-                ASSERT_TRUE(CryptAcquireContextA(&m_prov, path.c_str(), mdtest::kProvider,
-                                                 PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-                return;
-            }
-        }
-        FAIL() << "no container with selector " << selector;
+        const std::string path = mdtest::UserContainer(kReader, selector);
+        ASSERT_FALSE(path.empty()) << "no container with selector " << selector;
+        ASSERT_EQ(mdtest::Acquire(path, m_prov), 0u);
     }
 
-    // CryptSetProvParam(PP_KEYEXCHANGE_PIN); 0 or the error it left.
-    DWORD Send(const std::string& command) {
-        return CryptSetProvParam(m_prov, PP_KEYEXCHANGE_PIN,
-                                 reinterpret_cast<const BYTE*>(command.c_str()), 0)
-                   ? 0
-                   : GetLastError();
-    }
+    DWORD Send(const std::string& command) { return mdtest::SendPinCommand(m_prov, command); }
 
     PinResult VerifyOnCard(const std::string& path, uint8_t reference, const std::string& pin) {
         SCard card(kReader);
@@ -184,18 +171,15 @@ TEST_F(CspPinTest, UnblockSetsANewPinWithThePartnerPin) {
     EXPECT_EQ(VerifyOnCard("3f002f02", 0x00, "4321"), 0);
 }
 
-TEST_F(CspPinTest, OtherValuesAreNoCommands) {
+TEST_F(CspPinTest, OtherValuesAreNoCommandsAndNoPinEntryProgramTouchesNoCard) {
+    ASSERT_TRUE(m_card->SetPin(0x00, Text("123456")));
     OpenContainerOf('1');
     EXPECT_EQ(Send("md@cp@09"), NTE_BAD_DATA); // no such PIN
     EXPECT_EQ(Send("123456"), 0u);             // a PIN for key operations: kept, not run
     EXPECT_EQ(Send(std::string(100, '1')), NTE_BAD_DATA);
     EXPECT_EQ(m_pinentry.Starts(), 0);
-}
 
-TEST_F(CspPinTest, MissingPinEntryProgramFailsWithoutTouchingTheCard) {
-    ASSERT_TRUE(m_card->SetPin(0x00, Text("123456")));
     setenv("VELKORA_PINENTRY", m_dir.File("no-such-program").c_str(), 1);
-    OpenContainerOf('1');
     EXPECT_NE(Send("md@cp@01"), 0u);
     EXPECT_EQ(m_card->PinTries(0x00), 3);
     EXPECT_EQ(VerifyOnCard("3f002f02", 0x00, "123456"), 0);

@@ -26,6 +26,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -82,31 +83,22 @@ TEST(ContainerNames, ReaderCharacterDecodesToTheReaderByBothRules) {
 }
 
 TEST(CertificateFile, LengthComesFromTheDerHeader) {
-    constexpr std::size_t kLimit = 4096;
-    const Bytes erased00(16, 0x00);
-    const Bytes erasedFF(16, 0xFF);
-    const Bytes shortForm = {0x30, 0x03, 0x02, 0x01, 0x05};
-    const Bytes oneByteLength = {0x30, 0x81, 0x80};
-    const Bytes twoByteLength = {0x30, 0x82, 0x04, 0x00};
-    const Bytes beyondFile = {0x30, 0x82, 0x10, 0x00}; // 4100 bytes in a 4096-byte file
-    const Bytes indefinite = {0x30, 0x80, 0x00, 0x00}; // not DER
-    const Bytes threeByteLength = {0x30, 0x83, 0x01, 0x00, 0x00};
-    const Bytes emptySequence = {0x30, 0x00};
-    const Bytes otherTag = {0x31, 0x03, 0x02, 0x01, 0x05};
-    const Bytes cutHeader = {0x30, 0x82, 0x04};
-
-    EXPECT_EQ(velkmd::CertificateLength(erased00, kLimit), 0u);
-    EXPECT_EQ(velkmd::CertificateLength(erasedFF, kLimit), 0u);
-    EXPECT_EQ(velkmd::CertificateLength(shortForm, kLimit), 5u);
-    EXPECT_EQ(velkmd::CertificateLength(oneByteLength, kLimit), 3u + 0x80);
-    EXPECT_EQ(velkmd::CertificateLength(twoByteLength, kLimit), 4u + 0x400);
-    EXPECT_EQ(velkmd::CertificateLength(beyondFile, kLimit), 0u);
-    EXPECT_EQ(velkmd::CertificateLength(indefinite, kLimit), 0u);
-    EXPECT_EQ(velkmd::CertificateLength(threeByteLength, kLimit), 0u);
-    EXPECT_EQ(velkmd::CertificateLength(emptySequence, kLimit), 0u);
-    EXPECT_EQ(velkmd::CertificateLength(otherTag, kLimit), 0u);
-    EXPECT_EQ(velkmd::CertificateLength(cutHeader, kLimit), 0u);
-    EXPECT_EQ(velkmd::CertificateLength({}, kLimit), 0u);
+    const std::pair<Bytes, std::size_t> cases[] = {
+        {Bytes(16, 0x00), 0},                  // erased
+        {Bytes(16, 0xFF), 0},                  // erased
+        {{0x30, 0x03, 0x02, 0x01, 0x05}, 5},   // short form
+        {{0x30, 0x81, 0x80}, 3 + 0x80},        // one length byte
+        {{0x30, 0x82, 0x04, 0x00}, 4 + 0x400}, // two length bytes
+        {{0x30, 0x82, 0x10, 0x00}, 0},         // 4100 bytes in a 4096-byte file
+        {{0x30, 0x80, 0x00, 0x00}, 0},         // indefinite: not DER
+        {{0x30, 0x83, 0x01, 0x00, 0x00}, 0},   // three length bytes
+        {{0x30, 0x00}, 0},                     // empty sequence
+        {{0x31, 0x03, 0x02, 0x01, 0x05}, 0},   // other tag
+        {{0x30, 0x82, 0x04}, 0},               // cut header
+        {{}, 0}};
+    for (const auto& [file, length] : cases) {
+        EXPECT_EQ(velkmd::CertificateLength(file, 4096), length) << testing::PrintToString(file);
+    }
 }
 
 TEST(ProviderContainerStrings, SplitIntoReaderAndName) {

@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <signal.h>
@@ -42,18 +41,6 @@ DBusConnection* Bus(void* connection) {
 
 } // namespace
 
-TempDir::TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "velk-md-XXXXXX").string();
-    m_path = mkdtemp(pattern.data()) ? pattern : std::string();
-}
-
-TempDir::~TempDir() {
-    std::error_code ignored;
-    if (!m_path.empty()) {
-        std::filesystem::remove_all(m_path, ignored);
-    }
-}
-
 RegisteredProvider::RegisteredProvider(const TempDir& dir) {
     setenv("VELKORA_MACHINE_HIVE", dir.File("machine.hive").c_str(), 1);
     setenv("VELKORA_USER_HIVE", dir.File("user.hive").c_str(), 1);
@@ -77,6 +64,15 @@ echo "OK Pleased to meet you"
 while IFS= read -r line; do
     case "$line" in
     GETPIN)
+        # While "hold" exists, a new-PIN prompt waits for "go", with "at-prompt" made.
+        case "$desc" in
+        "Bitte geben Sie die neue"*)
+            if [ -e "$dir/hold" ] && [ ! -e "$dir/go" ]; then
+                touch "$dir/at-prompt"
+                i=0
+                while [ ! -e "$dir/go" ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i+1)); done
+            fi ;;
+        esac
         answer=$(head -n 1 "$dir/answers")
         sed -i 1d "$dir/answers"
         if [ "$answer" = CANCEL ]; then
@@ -86,7 +82,8 @@ while IFS= read -r line; do
             echo OK
         fi ;;
     SETDESC*)
-        echo "${line#SETDESC }" >> "$dir/descriptions"
+        desc=${line#SETDESC }
+        echo "$desc" >> "$dir/descriptions"
         echo OK ;;
     BYE)
         echo "OK closing connection"
@@ -247,35 +244,62 @@ vcard::CardProfile QuickProfile(const std::string& name) {
     return profile;
 }
 
-std::vector<std::string> EnumerateContainers(const std::string& reader, unsigned long& error) {
+std::string ContainerPath(const std::string& reader, const std::string& name) {
+    return "\\\\.\\" + reader + "\\" + name;
+}
+
+DWORD Acquire(const std::string& path, HCRYPTPROV& prov, DWORD flags) {
+    return CryptAcquireContextA(&prov, path.c_str(), kProvider, PROV_RSA_FULL, flags)
+               ? 0
+               : GetLastError();
+}
+
+std::vector<std::string> ListContainers(HCRYPTPROV prov, unsigned long& error) {
     std::vector<std::string> names;
-    HCRYPTPROV prov = 0;
-    const std::string prefix = "\\\\.\\" + reader + "\\";
-    if (!CryptAcquireContextA(&prov, prefix.c_str(), kProvider, PROV_RSA_FULL,
-                              CRYPT_VERIFYCONTEXT)) {
-        error = GetLastError();
-        return names;
-    }
-    DWORD flags = CRYPT_FIRST;
-    for (;;) {
+    for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
         BYTE name[256] = {};
         DWORD length = sizeof name;
         if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, name, &length, flags)) {
             error = GetLastError();
-            break;
+            return names;
         }
         names.emplace_back(reinterpret_cast<const char*>(name));
-        flags = CRYPT_NEXT;
     }
+}
+
+std::vector<std::string> EnumerateContainers(const std::string& reader, unsigned long& error) {
+    HCRYPTPROV prov = 0;
+    error = Acquire(ContainerPath(reader, ""), prov);
+    if (error != 0) {
+        return {};
+    }
+    auto names = ListContainers(prov, error);
     CryptReleaseContext(prov, 0);
     return names;
+}
+
+std::string UserContainer(const std::string& reader, char selector) {
+    std::string path;
+    unsigned long end = 0;
+    for (const std::string& name : EnumerateContainers(reader, end)) {
+        if (name[4] == '0' && name[7] == selector) {
+            path = ContainerPath(reader, name);
+        }
+    }
+    return path;
+}
+
+DWORD SendPinCommand(HCRYPTPROV prov, const std::string& command) {
+    return CryptSetProvParam(prov, PP_KEYEXCHANGE_PIN,
+                             reinterpret_cast<const BYTE*>(command.c_str()), 0)
+               ? 0
+               : GetLastError();
 }
 
 std::vector<uint8_t> ContainerCertificate(const std::string& reader, const std::string& name) {
     std::vector<uint8_t> der;
     HCRYPTPROV prov = 0;
-    const std::string path = "\\\\.\\" + reader + "\\" + name;
-    if (!CryptAcquireContextA(&prov, path.c_str(), kProvider, PROV_RSA_FULL, CRYPT_VERIFYCONTEXT)) {
+    if (Acquire(ContainerPath(reader, name), prov) != 0) {
         return der;
     }
     HCRYPTKEY key = 0;

@@ -4,6 +4,8 @@
 // provider and card types registered there, a scripted PIN entry program,
 // and a session bus of the test's own that records "UWM_MD_MESSAGE".
 
+#include "platform/crypto/WinCrypt.h"
+#include "tests/support/TempDir.h"
 #include "vcard/Profile.h"
 
 #include <cstdint>
@@ -16,18 +18,7 @@ namespace mdtest {
 
 inline constexpr const char* kProvider = "Velkora Base Smart Card Crypto Provider";
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    const std::string& Path() const { return m_path; }
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using velktest::TempDir;
 
 // Hive files in `dir`, the provider (module from the build) and card types
 // registered in them. Restores the environment when it ends.
@@ -46,7 +37,8 @@ private:
 // A PIN entry program written as a shell script into `dir` and named by
 // VELKORA_PINENTRY. It answers GETPIN with the queued answers in order,
 // across runs ("CANCEL" answers as the user's cancel), and logs its starts
-// and the descriptions it was given.
+// and the descriptions it was given. While the file "hold" exists in `dir`
+// and "go" does not, a new-PIN prompt makes "at-prompt" and waits for "go".
 class ScriptedPinEntry {
 public:
     explicit ScriptedPinEntry(const TempDir& dir);
@@ -95,11 +87,29 @@ private:
 // not care about the key size, and the keys are made much faster.
 vcard::CardProfile QuickProfile(const std::string& name);
 
+// "\\.\reader\name"
+std::string ContainerPath(const std::string& reader, const std::string& name);
+
+// CryptAcquireContextA of the provider for `path`: 0 when it opened, else the
+// last error.
+DWORD Acquire(const std::string& path, HCRYPTPROV& prov, DWORD flags = CRYPT_VERIFYCONTEXT);
+
+// The names PP_ENUMCONTAINERS lists on an open context, from CRYPT_FIRST;
+// `error` is the last error of the call that ended the listing.
+std::vector<std::string> ListContainers(HCRYPTPROV prov, unsigned long& error);
+
 // Every container name of the provider on the reader prefix "\\.\reader\",
 // through CryptAcquireContextA and PP_ENUMCONTAINERS; `error` is the last
 // error of the call that ended the listing (ERROR_NO_MORE_ITEMS when it ran
 // to its end).
 std::vector<std::string> EnumerateContainers(const std::string& reader, unsigned long& error);
+
+// The path of the last user container on `reader` whose PIN selector
+// (position 7) is `selector`; empty when there is none.
+std::string UserContainer(const std::string& reader, char selector);
+
+// A PIN command through PP_KEYEXCHANGE_PIN: 0 or the last error.
+DWORD SendPinCommand(HCRYPTPROV prov, const std::string& command);
 
 // KP_CERTIFICATE of the exchange key of "\\.\reader\name"; empty on failure.
 std::vector<uint8_t> ContainerCertificate(const std::string& reader, const std::string& name);

@@ -20,7 +20,6 @@
 #include <signal.h>
 #include <spawn.h>
 #include <string>
-#include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -44,52 +43,6 @@ constexpr const char* kFirstPin = "80412379";
 constexpr const char* kSecondPin = "61530894";
 constexpr const char* kWrongPin = "47296158";
 constexpr const char* kRefusedNewPin = "93857162";
-
-// Like the scripted PIN entry program, but while the file "hold" exists it
-// stops at the first new-PIN prompt: it touches "at-prompt" and answers only
-// once "go" exists.
-void WritePinEntry(const mdtest::TempDir& dir) {
-    const std::string script = dir.File("pinentry");
-    std::ofstream(script) << R"(#!/bin/sh
-dir=$(dirname "$0")
-desc=
-echo "OK Pleased to meet you"
-while IFS= read -r line; do
-    case "$line" in
-    SETDESC*)
-        desc=${line#SETDESC }
-        echo OK ;;
-    GETPIN)
-        case "$desc" in
-        "Bitte geben Sie die neue"*)
-            if [ -e "$dir/hold" ] && [ ! -e "$dir/go" ]; then
-                touch "$dir/at-prompt"
-                i=0
-                while [ ! -e "$dir/go" ] && [ $i -lt 1200 ]; do sleep 0.05; i=$((i+1)); done
-            fi ;;
-        esac
-        answer=$(head -n 1 "$dir/answers")
-        sed -i 1d "$dir/answers"
-        echo "D $answer"
-        echo OK ;;
-    BYE)
-        echo "OK closing connection"
-        exit 0 ;;
-    *)
-        echo OK ;;
-    esac
-done
-)";
-    chmod(script.c_str(), 0755);
-    setenv("VELKORA_PINENTRY", script.c_str(), 1);
-}
-
-void Answers(const mdtest::TempDir& dir, const std::vector<std::string>& answers) {
-    std::ofstream out(dir.File("answers"));
-    for (const std::string& a : answers) {
-        out << a << '\n';
-    }
-}
 
 pid_t Spawn(std::vector<std::string> args) {
     std::vector<char*> argv;
@@ -201,23 +154,17 @@ TEST(PinCore, NoPinInTheCoresOfThePinCommandAndTheCard) {
     ASSERT_TRUE(pcscd.Ok());
     ASSERT_TRUE(pcscd.InsertCard(0, "tcos30", dir.File("card.img")));
     const std::string reader = pcscd.ReaderName(0);
-    std::string container;
-    unsigned long end = 0;
-    for (const auto& name : mdtest::EnumerateContainers(reader, end)) {
-        if (name[4] == '0' && name[7] == '1') {
-            container = "\\\\.\\" + reader + "\\" + name;
-        }
-    }
+    const std::string container = mdtest::UserContainer(reader, '1');
     ASSERT_FALSE(container.empty());
-    WritePinEntry(dir);
+    const mdtest::ScriptedPinEntry pinEntry(dir);
     const auto run = [&] { return Spawn({VELK_PIN_COMMAND_PROBE, container, "md@cp@01"}); };
 
     // Card PIN1 leaves its NULL-PIN state without a prompt for the old one.
-    Answers(dir, {kFirstPin, kFirstPin});
+    pinEntry.Queue({kFirstPin, kFirstPin});
     ASSERT_EQ(Wait(run()), 0);
 
     // The change stops at the new-PIN prompt with the old PIN read.
-    Answers(dir, {kFirstPin, kSecondPin, kSecondPin});
+    pinEntry.Queue({kFirstPin, kSecondPin, kSecondPin});
     std::ofstream(dir.File("hold")).close();
     const pid_t probe = run();
     ASSERT_GT(probe, 0);
@@ -232,7 +179,7 @@ TEST(PinCore, NoPinInTheCoresOfThePinCommandAndTheCard) {
 
     // A change the card refuses: the card process keeps none of it.
     std::filesystem::remove(dir.File("hold"));
-    Answers(dir, {kWrongPin, kRefusedNewPin, kRefusedNewPin});
+    pinEntry.Queue({kWrongPin, kRefusedNewPin, kRefusedNewPin});
     EXPECT_EQ(Wait(run()), 1);
     if (!SiblingsTraceable()) {
         GTEST_SKIP() << "ptrace is limited to ancestors: no core of velkora-vcard";

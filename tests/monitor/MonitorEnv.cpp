@@ -7,6 +7,7 @@
 #include "platform/crypto/ProviderInstall.h"
 #include "platform/registry/Registry.h"
 #include "platform/scarddb/SCardDb.h"
+#include "tests/registry/TempHives.h"
 
 #include <cstdlib>
 #include <filesystem>
@@ -25,11 +26,6 @@ Record::Record(std::string reader, const Bytes& atr) : name(std::move(reader)) {
 }
 
 MonitorEnv::MonitorEnv(const std::string& providerModule) {
-    std::string tmpl = (fs::temp_directory_path() / "velk-mon-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) {
-        throw std::runtime_error("no temporary directory");
-    }
-    m_dir = tmpl;
     fs::create_directories(Path("prov/readers"));
     setenv("VELKORA_USER_HIVE", Path("user.hive").c_str(), 1);
     setenv("VELKORA_MACHINE_HIVE", Path("machine.hive").c_str(), 1);
@@ -53,8 +49,6 @@ MonitorEnv::~MonitorEnv() {
     unsetenv("VELKORA_USER_HIVE");
     unsetenv("VELKORA_MACHINE_HIVE");
     unsetenv("VELK_FAKE_PROVIDER_DIR");
-    std::error_code ec;
-    fs::remove_all(m_dir, ec);
 }
 
 void MonitorEnv::PutContainer(const std::string& reader, const std::string& name,
@@ -97,6 +91,54 @@ std::vector<StoredCert> MonitorEnv::Store(const char* name) {
                          monitor::KeyProvContainer(cert)});
     }
     return certs;
+}
+
+bool MonitorEnv::AddToMy(const Bytes& der, const std::string& container,
+                         const std::string& provider) {
+    const monitor::StoreOwner store = monitor::OpenUserStore("MY");
+    PCCERT_CONTEXT added = nullptr;
+    if (!store || !CertAddEncodedCertificateToStore(store.Get(), X509_ASN_ENCODING, der.data(),
+                                                    static_cast<DWORD>(der.size()),
+                                                    CERT_STORE_ADD_NEW, &added)) {
+        return false;
+    }
+    const bool linked = container.empty() || monitor::SetKeyProvInfo(added, container, provider);
+    CertFreeCertificateContext(added);
+    return linked;
+}
+
+std::vector<std::string> MonitorEnv::SoftwareContainers() {
+    std::vector<std::string> names;
+    HCRYPTPROV prov = 0;
+    if (!CryptAcquireContextA(&prov, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL,
+                              CRYPT_VERIFYCONTEXT)) {
+        return names;
+    }
+    char name[260];
+    for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
+        DWORD length = sizeof name;
+        if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &length,
+                               flags)) {
+            break;
+        }
+        names.emplace_back(name);
+    }
+    CryptReleaseContext(prov, 0);
+    return names;
+}
+
+monitor::CertOwner ContextOf(const Bytes& der) {
+    return monitor::CertOwner(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
+                                                           static_cast<DWORD>(der.size())));
+}
+
+void SetPersonalFolder(const std::string& folder) {
+    if (SetValue(HKEY_CURRENT_USER,
+                 "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
+                 "Personal", REG_SZ, folder.c_str(),
+                 static_cast<DWORD>(folder.size() + 1)) != ERROR_SUCCESS) {
+        throw std::runtime_error("cannot set the Personal shell folder");
+    }
 }
 
 Bytes AtrOf(const std::string& cardName) {

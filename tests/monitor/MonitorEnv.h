@@ -6,7 +6,9 @@
 // links the in-process PC/SC library). Everything process-wide that the
 // propagation keeps (the certificate list and its counts) starts empty.
 
+#include "monitor/CryptOwners.h"
 #include "tests/monitor/TestCerts.h"
+#include "tests/support/TempDir.h"
 
 #include <winscard.h>
 
@@ -46,8 +48,8 @@ public:
     MonitorEnv(const MonitorEnv&) = delete;
     MonitorEnv& operator=(const MonitorEnv&) = delete;
 
-    const std::string& Dir() const { return m_dir; }
-    std::string Path(const std::string& name) const { return m_dir + "/" + name; }
+    const std::string& Dir() const { return m_dir.Path(); }
+    std::string Path(const std::string& name) const { return m_dir.File(name); }
 
     // The fake provider's card in `reader`: one container file each.
     void PutContainer(const std::string& reader, const std::string& name, const Bytes& der) const;
@@ -58,10 +60,21 @@ public:
     std::vector<std::string> ParamLog() const;
 
     static std::vector<StoredCert> Store(const char* name);
+    // Adds `der` to MY as another program would, linked to `container` of
+    // `provider` unless `container` is empty; false if that failed.
+    static bool AddToMy(const Bytes& der, const std::string& container = {},
+                        const std::string& provider = {});
+    // The key containers of the software provider, as it enumerates them.
+    static std::vector<std::string> SoftwareContainers();
 
 private:
-    std::string m_dir;
+    velktest::TempDir m_dir;
 };
+
+// A certificate context of `der`, as the store would hand it out.
+monitor::CertOwner ContextOf(const Bytes& der);
+// Sets the user hive's "Personal" shell folder, the first choice for exports.
+void SetPersonalFolder(const std::string& folder);
 
 // The ATR of a registered card type ("Velkora MD - TCOS 3.0", "Other Card"...).
 Bytes AtrOf(const std::string& cardName);

@@ -53,21 +53,10 @@ protected:
 };
 
 TEST_F(MonitorUiTest, ShowWritesTheFileAndOpensIt) {
-    HKEY key = nullptr;
-    ASSERT_EQ(
-        RegCreateKeyExA(HKEY_CURRENT_USER,
-                        "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
-                        nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-        ERROR_SUCCESS);
-    const std::string folder = m_env.Dir();
-    RegSetValueExA(key, "Personal", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                   static_cast<DWORD>(folder.size() + 1));
-    RegCloseKey(key);
-
+    SetPersonalFolder(m_env.Dir());
     const TestCa ca;
     const Bytes der = ca.Issue({{{"CN", "Shown"}}, {0x42}});
-    const monitor::CertOwner cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                               static_cast<DWORD>(der.size())));
+    const monitor::CertOwner cert = ContextOf(der);
     std::ofstream(m_env.Path("msign0000.cer")) << "an old export";
 
     EXPECT_TRUE(SaveAndOpenCertificate(cert.Get()));

@@ -127,17 +127,9 @@ TEST_F(PcscdPropagationTest, CardsComeAndGoWithTheirRegistrations) {
     }
     EXPECT_TRUE(Marked(MonitorEnv::Store("MY")).empty());
     EXPECT_FALSE(g_CertCollection.Exists());
-    HCRYPTPROV soft = 0;
-    ASSERT_TRUE(CryptAcquireContextA(&soft, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL,
-                                     CRYPT_VERIFYCONTEXT));
-    char name[260];
-    DWORD length = sizeof name;
-    for (DWORD flags = CRYPT_FIRST;
-         CryptGetProvParam(soft, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &length, flags);
-         flags = CRYPT_NEXT, length = sizeof name) {
+    for (const std::string& name : MonitorEnv::SoftwareContainers()) {
         EXPECT_FALSE(monitor::HasContainerMarker(name)) << name;
     }
-    CryptReleaseContext(soft, 0);
 }
 
 TEST_F(PcscdPropagationTest, CardsOfAnotherMakeAreLeftAlone) {

@@ -242,21 +242,9 @@ TEST_F(PropagationTest, RemoveAllPropagatedLeavesOnlyForeignEntries) {
     cert.AddReaderCertificates(Record(kReader1, AtrOf("Velkora MD - TCOS 3.0")).Get());
 
     // A certificate of another application with a key link, and one without.
-    const Bytes foreign = m_ca.Issue({{{"CN", "Foreign"}}, {0x09}});
-    const Bytes plain = m_ca.Issue({{{"CN", "Plain"}}, {0x0A}});
-    {
-        const monitor::StoreOwner store = monitor::OpenUserStore("MY");
-        for (const Bytes* der : {&foreign, &plain}) {
-            PCCERT_CONTEXT added = nullptr;
-            ASSERT_TRUE(CertAddEncodedCertificateToStore(
-                store.Get(), X509_ASN_ENCODING, der->data(), static_cast<DWORD>(der->size()),
-                CERT_STORE_ADD_NEW, &added));
-            if (der == &foreign) {
-                ASSERT_TRUE(monitor::SetKeyProvInfo(added, "other-app-key", "Some Provider"));
-            }
-            CertFreeCertificateContext(added);
-        }
-    }
+    ASSERT_TRUE(MonitorEnv::AddToMy(m_ca.Issue({{{"CN", "Foreign"}}, {0x09}}), "other-app-key",
+                                    "Some Provider"));
+    ASSERT_TRUE(MonitorEnv::AddToMy(m_ca.Issue({{{"CN", "Plain"}}, {0x0A}})));
     // Helper containers of the software provider: the marked ones go.
     const std::string helper = "helper-" + ContainerName('0', '2', '7', '1');
     for (const std::string& name : {helper, std::string("someone-elses-key")}) {
@@ -270,21 +258,7 @@ TEST_F(PropagationTest, RemoveAllPropagatedLeavesOnlyForeignEntries) {
     EXPECT_EQ(Containers(MonitorEnv::Store("MY")),
               (std::vector<std::string>{"other-app-key", "(none)"}));
     EXPECT_FALSE(g_CertCollection.Exists());
-
-    std::vector<std::string> left;
-    HCRYPTPROV prov = 0;
-    ASSERT_TRUE(CryptAcquireContextA(&prov, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL,
-                                     CRYPT_VERIFYCONTEXT));
-    char name[260];
-    for (DWORD flags = CRYPT_FIRST;; flags = CRYPT_NEXT) {
-        DWORD length = sizeof name;
-        if (!CryptGetProvParam(prov, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name), &length,
-                               flags)) {
-            break;
-        }
-        left.emplace_back(name);
-    }
-    CryptReleaseContext(prov, 0);
+    const auto left = MonitorEnv::SoftwareContainers();
     EXPECT_EQ(std::count(left.begin(), left.end(), helper), 0);
     EXPECT_EQ(std::count(left.begin(), left.end(), "someone-elses-key"), 1);
 }
@@ -329,19 +303,9 @@ TEST_F(PropagationTest, TheListFollowsTheStore) {
         ContainerPath("Gone Reader", ContainerName('0', ReaderDigit(1, 2), '7', '1', "eeee"));
     const std::string authorityPath =
         ContainerPath(kReader0, ContainerName('1', ReaderDigit(0, 2), '7', '1', "ffff"));
-    {
-        CCert other; // as another process would: through the store only
-        const monitor::StoreOwner store = monitor::OpenUserStore("MY");
-        for (const auto& [der, path] :
-             {std::pair{left, leftPath}, std::pair{m_ca.Der(), authorityPath}}) {
-            PCCERT_CONTEXT added = nullptr;
-            ASSERT_TRUE(CertAddEncodedCertificateToStore(store.Get(), X509_ASN_ENCODING, der.data(),
-                                                         static_cast<DWORD>(der.size()),
-                                                         CERT_STORE_ADD_NEW, &added));
-            ASSERT_TRUE(
-                monitor::SetKeyProvInfo(added, path, "Velkora Base Smart Card Crypto Provider"));
-            CertFreeCertificateContext(added);
-        }
+    for (const auto& [der, path] :
+         {std::pair{left, leftPath}, std::pair{m_ca.Der(), authorityPath}}) {
+        ASSERT_TRUE(MonitorEnv::AddToMy(der, path, "Velkora Base Smart Card Crypto Provider"));
     }
     EXPECT_TRUE(MonitorEnv::Store("ROOT").empty());
 
@@ -391,8 +355,7 @@ TEST_F(PropagationTest, ReaderEntriesGoByNameStoreEntriesByTail) {
     CCert cert;
     g_CertCollection.Create();
     const Bytes der = m_ca.Issue({});
-    const monitor::CertOwner ctx(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                              static_cast<DWORD>(der.size())));
+    const monitor::CertOwner ctx = ContextOf(der);
     const auto add = [&](char digit, const std::string& source) {
         const std::string path = ContainerPath(source, ContainerName('0', digit, '7', '1'));
         g_CertCollection.Append(std::make_shared<const CCertCollection>(

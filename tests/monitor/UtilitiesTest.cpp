@@ -60,18 +60,6 @@ protected:
         return entries.empty() ? nullptr : entries.front();
     }
 
-    void SetPersonal(const std::string& folder) {
-        HKEY key = nullptr;
-        ASSERT_EQ(
-            RegCreateKeyExA(HKEY_CURRENT_USER,
-                            "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders",
-                            0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-        RegSetValueExA(key, "Personal", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder.c_str()),
-                       static_cast<DWORD>(folder.size() + 1));
-        RegCloseKey(key);
-    }
-
     MonitorEnv m_env;
     TestCa m_ca;
 };
@@ -114,17 +102,16 @@ TEST_F(UtilitiesTest, ExportFolderOrder) {
     EXPECT_EQ(GetExportFolder(), m_env.Dir());
 
     // The user hive's "Personal" shell folder comes first.
-    SetPersonal("/home/someone/Personal");
+    SetPersonalFolder("/home/someone/Personal");
     EXPECT_EQ(GetExportFolder(), "/home/someone/Personal");
 }
 
 TEST_F(UtilitiesTest, SavedCertificateReplacesDeletableFilesOnly) {
     EnvGuard env;
     env.Set("XDG_DOCUMENTS_DIR", nullptr);
-    SetPersonal(m_env.Dir());
+    SetPersonalFolder(m_env.Dir());
     const Bytes der = m_ca.Issue({{{"CN", "Saved"}}, {0x21}});
-    const monitor::CertOwner cert(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                               static_cast<DWORD>(der.size())));
+    const monitor::CertOwner cert = ContextOf(der);
 
     EXPECT_EQ(SaveCertificateFile(nullptr), "");
     // An old file under the first name is replaced.
@@ -176,8 +163,7 @@ TEST_F(UtilitiesTest, PinCommandsGoThroughTheProvider) {
 
 TEST_F(UtilitiesTest, PinCommandsNeedTheMinidriversKeyInMy) {
     const Bytes der = m_ca.Issue({{{"CN", "Not Registered"}}, {0x31}});
-    const monitor::CertOwner loose(CertCreateCertificateContext(X509_ASN_ENCODING, der.data(),
-                                                                static_cast<DWORD>(der.size())));
+    const monitor::CertOwner loose = ContextOf(der);
     EXPECT_FALSE(CspChangePin(nullptr));
     EXPECT_FALSE(CspChangePin(loose.Get())); // not in MY
 
@@ -187,14 +173,7 @@ TEST_F(UtilitiesTest, PinCommandsNeedTheMinidriversKeyInMy) {
     ASSERT_TRUE(CryptAcquireContextA(&prov, "plain-key", MS_ENHANCED_PROV_A, PROV_RSA_FULL,
                                      CRYPT_NEWKEYSET));
     CryptReleaseContext(prov, 0);
-    {
-        const monitor::StoreOwner store = monitor::OpenUserStore("MY");
-        PCCERT_CONTEXT added = nullptr;
-        ASSERT_TRUE(
-            CertAddCertificateContextToStore(store.Get(), loose.Get(), CERT_STORE_ADD_NEW, &added));
-        ASSERT_TRUE(monitor::SetKeyProvInfo(added, "plain-key", MS_ENHANCED_PROV_A));
-        CertFreeCertificateContext(added);
-    }
+    ASSERT_TRUE(MonitorEnv::AddToMy(der, "plain-key", MS_ENHANCED_PROV_A));
     EXPECT_TRUE(CspChangePin(loose.Get()));
     EXPECT_TRUE(m_env.ParamLog().empty());
 }

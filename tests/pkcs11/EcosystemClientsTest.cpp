@@ -4,21 +4,15 @@
 
 #include "tests/pkcs11/P11TestCard.h"
 
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-
 #include <gtest/gtest.h>
 
 #include <fstream>
 #include <iterator>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace p11test {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 Bytes ReadAll(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -67,20 +61,8 @@ TEST_F(EcosystemClients, P11toolAndPyKcs11ListSignAndDecrypt) {
               0)
         << out;
     // The signature verifies with OpenSSL against the card's certificate.
-    const Bytes certDer = ReadAll(m_dir.File("cert.der"));
-    const Bytes data = ReadAll(m_dir.File("data"));
-    const Bytes signature = ReadAll(m_dir.File("signature"));
-    const unsigned char* p = certDer.data();
-    std::unique_ptr<X509, decltype(&X509_free)> cert(
-        d2i_X509(nullptr, &p, static_cast<long>(certDer.size())), X509_free);
-    ASSERT_TRUE(cert);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    ASSERT_EQ(EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr,
-                                   X509_get0_pubkey(cert.get())),
-              1);
-    EXPECT_EQ(
-        EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), data.data(), data.size()),
-        1);
+    EXPECT_TRUE(Verifies(ReadAll(m_dir.File("cert.der")), ReadAll(m_dir.File("data")),
+                         ReadAll(m_dir.File("signature"))));
 
     // Without the card the certificates are gone from the list.
     ASSERT_TRUE(m_pcscd.RemoveCard(0));

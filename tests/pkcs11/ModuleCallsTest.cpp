@@ -5,21 +5,15 @@
 #include "card/SCard.h"
 #include "tests/pkcs11/P11TestCard.h"
 
-#include <openssl/evp.h>
-#include <openssl/x509.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
 #include <cstring>
-#include <memory>
 #include <thread>
 #include <vector>
 
 namespace p11test {
 namespace {
-
-using Bytes = std::vector<uint8_t>;
 
 class ModuleCalls : public ::testing::Test {
 protected:
@@ -83,18 +77,6 @@ protected:
     Module m_module;
     CK_SLOT_ID m_slot = 0;
 };
-
-bool Verifies(const Bytes& certDer, const Bytes& data, const Bytes& signature) {
-    const unsigned char* p = certDer.data();
-    std::unique_ptr<X509, decltype(&X509_free)> cert(
-        d2i_X509(nullptr, &p, static_cast<long>(certDer.size())), X509_free);
-    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    return cert && ctx &&
-           EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr,
-                                X509_get0_pubkey(cert.get())) == 1 &&
-           EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), data.data(),
-                            data.size()) == 1;
-}
 
 TEST_F(ModuleCalls, LoginFollowsTheCardPinFromNullPinToBlocked) {
     ASSERT_NO_FATAL_FAILURE(Start(false));

@@ -1,28 +1,16 @@
 #include "tests/pkcs11/P11TestCard.h"
 
+#include "tests/support/RunCommand.h"
 #include "vcard/VirtualCard.h"
 
-#include <cstdio>
+#include <openssl/evp.h>
+#include <openssl/x509.h>
+
 #include <dlfcn.h>
-#include <filesystem>
-#include <stdexcept>
+#include <memory>
 #include <string_view>
-#include <sys/wait.h>
 
 namespace p11test {
-
-TempDir::TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "velk-p11-XXXXXX").string();
-    if (mkdtemp(tmpl.data()) == nullptr) {
-        throw std::runtime_error("mkdtemp");
-    }
-    m_path = tmpl;
-}
-
-TempDir::~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(m_path, ec);
-}
 
 bool MakeCardImage(const std::string& path, bool pinsSet) {
     auto card = vcard::OpenCard("tcos30", path);
@@ -62,19 +50,23 @@ Module::~Module() {
     }
 }
 
+// Whether `signature` is an RSA SHA-256 signature of `data` by the key of the certificate.
+bool Verifies(const Bytes& certDer, const Bytes& data, const Bytes& signature) {
+    const unsigned char* p = certDer.data();
+    std::unique_ptr<X509, decltype(&X509_free)> cert(
+        d2i_X509(nullptr, &p, static_cast<long>(certDer.size())), X509_free);
+    std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> ctx(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    return cert && ctx &&
+           EVP_DigestVerifyInit(ctx.get(), nullptr, EVP_sha256(), nullptr,
+                                X509_get0_pubkey(cert.get())) == 1 &&
+           EVP_DigestVerify(ctx.get(), signature.data(), signature.size(), data.data(),
+                            data.size()) == 1;
+}
+
 int RunShell(const std::string& command, std::string& output) {
-    output.clear();
-    FILE* pipe = popen((command + " 2>&1 </dev/null").c_str(), "r");
-    if (pipe == nullptr) {
-        return -1;
-    }
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        output.append(buffer, n);
-    }
-    const int status = pclose(pipe);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    velktest::CommandRun run = velktest::RunCommand(command + " 2>&1 </dev/null");
+    output = std::move(run.out);
+    return run.status;
 }
 
 } // namespace p11test

@@ -5,29 +5,21 @@
 // the module loaded from the build.
 
 #include "minidriver/pkcs11/Cryptoki.h"
+#include "tests/support/TempDir.h"
 #include "tests/support/VirtualPcscd.h"
 
-#include <memory>
+#include <cstdint>
 #include <string>
 #include <vector>
 
 namespace p11test {
 
+using Bytes = std::vector<uint8_t>;
+
 inline constexpr const char* kCardPin = "123456";
 inline constexpr const char* kSigPin = "654321";
 
-class TempDir {
-public:
-    TempDir();
-    ~TempDir();
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-    const std::string& Path() const { return m_path; }
-
-private:
-    std::string m_path;
-};
+using velktest::TempDir;
 
 // The card image: fresh (NULL-PINs) or with Card PIN1 kCardPin and SigG PIN1 kSigPin.
 bool MakeCardImage(const std::string& path, bool pinsSet);
@@ -46,6 +38,9 @@ private:
     void* m_handle = nullptr;
     CK_FUNCTION_LIST* m_functions = nullptr;
 };
+
+// Whether `signature` is a SHA-256 RSA signature of `data` by the certificate's key.
+bool Verifies(const Bytes& certDer, const Bytes& data, const Bytes& signature);
 
 // Runs a shell command; its exit status and standard output (stderr joined).
 int RunShell(const std::string& command, std::string& output);

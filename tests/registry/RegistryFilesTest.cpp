@@ -13,27 +13,6 @@
 
 namespace {
 
-LONG SetDword(HKEY root, const char* path, const char* name, uint32_t value) {
-    RegKey key;
-    const LONG rc = key.Create(root, path, KEY_ALL_ACCESS);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    return RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                          sizeof value);
-}
-
-LONG GetDword(HKEY root, const char* path, const char* name, uint32_t& value) {
-    RegKey key;
-    const LONG rc = key.Open(root, path, KEY_READ);
-    if (rc != ERROR_SUCCESS) {
-        return rc;
-    }
-    DWORD size = sizeof value;
-    return RegQueryValueExA(key.get(), name, nullptr, nullptr, reinterpret_cast<BYTE*>(&value),
-                            &size);
-}
-
 // Runs SQL on a file directly, as another program would.
 void RunSql(const std::string& path, const char* sql) {
     sqlite3* db = nullptr;

@@ -192,32 +192,26 @@ TEST_F(RegistryValues, EnumerationOrderAndInfo) {
     }
     ASSERT_EQ(Set(key.get(), "zeta", REG_BINARY, Bytes("longer value")), ERROR_SUCCESS);
 
-    std::vector<std::string> keys;
-    std::vector<std::string> values;
-    char name[300];
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof name;
-        const LONG rc =
-            RegEnumKeyExA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr);
-        if (rc != ERROR_SUCCESS) {
-            EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
-            break;
+    // Every name for index 0, 1, ... until ERROR_NO_MORE_ITEMS.
+    const auto names = [&key](bool subKeys) {
+        std::vector<std::string> out;
+        char name[300];
+        for (DWORD i = 0;; ++i) {
+            DWORD size = sizeof name;
+            const LONG rc =
+                subKeys
+                    ? RegEnumKeyExA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr)
+                    : RegEnumValueA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr);
+            if (rc != ERROR_SUCCESS) {
+                EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
+                return out;
+            }
+            out.emplace_back(name, size);
         }
-        keys.emplace_back(name, size);
-    }
-    for (DWORD i = 0;; ++i) {
-        DWORD size = sizeof name;
-        const LONG rc =
-            RegEnumValueA(key.get(), i, name, &size, nullptr, nullptr, nullptr, nullptr);
-        if (rc != ERROR_SUCCESS) {
-            EXPECT_EQ(rc, ERROR_NO_MORE_ITEMS);
-            break;
-        }
-        values.emplace_back(name, size);
-    }
+    };
     // Subkeys by name without case; values where they were first set.
-    EXPECT_EQ(keys, (std::vector<std::string>{"Alpha", "beta", "gamma"}));
-    EXPECT_EQ(values, (std::vector<std::string>{"zeta", "Eta", "theta"}));
+    EXPECT_EQ(names(true), (std::vector<std::string>{"Alpha", "beta", "gamma"}));
+    EXPECT_EQ(names(false), (std::vector<std::string>{"zeta", "Eta", "theta"}));
 
     DWORD subKeys = 0;
     DWORD maxSubKey = 0;

@@ -4,14 +4,14 @@
 // whole files, and running a check as a user who may not write the machine
 // hive (a forked child that drops root, or a read-only file when not root).
 
+#include "platform/registry/RegKey.h"
 #include "platform/registry/Registry.h"
+#include "tests/support/TempDir.h"
 
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <gtest/gtest.h>
-#include <iterator>
 #include <string>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -21,50 +21,63 @@
 class TempHives {
 public:
     TempHives() {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "velk-hive-XXXXXX").string();
-        std::vector<char> name(pattern.begin(), pattern.end());
-        name.push_back('\0');
-        const char* made = mkdtemp(name.data());
-        EXPECT_NE(made, nullptr);
-        m_dir = made != nullptr ? made : "/nonexistent";
         // Others (the unprivileged child) must be able to look inside.
-        chmod(m_dir.c_str(), 0755);
-        m_machine = m_dir + "/machine/machine.hive";
-        m_user = m_dir + "/user/velkora/user.hive";
+        chmod(m_tmp.Path().c_str(), 0755);
+        m_machine = m_tmp.File("machine/machine.hive");
+        m_user = m_tmp.File("user/velkora/user.hive");
         setenv("VELKORA_MACHINE_HIVE", m_machine.c_str(), 1);
         setenv("VELKORA_USER_HIVE", m_user.c_str(), 1);
         RegResetForTests();
     }
     ~TempHives() {
         RegResetForTests();
-        std::error_code ignored;
-        std::filesystem::remove_all(m_dir, ignored);
         unsetenv("VELKORA_MACHINE_HIVE");
         unsetenv("VELKORA_USER_HIVE");
     }
     TempHives(const TempHives&) = delete;
     TempHives& operator=(const TempHives&) = delete;
 
-    const std::string& Dir() const { return m_dir; }
+    const std::string& Dir() const { return m_tmp.Path(); }
     const std::string& MachinePath() const { return m_machine; }
     const std::string& UserPath() const { return m_user; }
 
 private:
-    std::string m_dir;
+    velktest::TempDir m_tmp;
     std::string m_machine;
     std::string m_user;
 };
 
-inline std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+// A value written at root\path (the key made if need be): the first error, or ERROR_SUCCESS.
+inline LONG SetValue(HKEY root, const char* path, const char* name, DWORD type, const void* data,
+                     DWORD size) {
+    RegKey key;
+    const LONG rc = key.Create(root, path, KEY_ALL_ACCESS);
+    return rc != ERROR_SUCCESS
+               ? rc
+               : RegSetValueExA(key.get(), name, 0, type, static_cast<const BYTE*>(data), size);
 }
 
-inline void WriteFileBytes(const std::string& path, const std::string& bytes) {
-    std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
+inline LONG SetDword(HKEY root, const char* path, const char* name, uint32_t value) {
+    return SetValue(root, path, name, REG_DWORD, &value, sizeof value);
+}
+
+inline LONG GetDword(HKEY root, const char* path, const char* name, uint32_t& value) {
+    RegKey key;
+    const LONG rc = key.Open(root, path, KEY_READ);
+    DWORD size = sizeof value;
+    return rc != ERROR_SUCCESS ? rc
+                               : RegQueryValueExA(key.get(), name, nullptr, nullptr,
+                                                  reinterpret_cast<BYTE*>(&value), &size);
+}
+
+// The same for set-up that must succeed.
+inline void Put(HKEY root, const char* path, const char* name, uint32_t value) {
+    ASSERT_EQ(SetDword(root, path, name, value), ERROR_SUCCESS);
+}
+
+inline void PutText(HKEY root, const char* path, const char* name, const std::string& text) {
+    ASSERT_EQ(SetValue(root, path, name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1)),
+              ERROR_SUCCESS);
 }
 
 constexpr uid_t kNobody = 65534;

@@ -18,11 +18,12 @@ fail() {
 
 work=$(mktemp -d)
 chmod 0711 "$work" # the other user reaches its own folder inside
-pcscd_env=()
+started=() # "pid folder" of every pcscd started here, each stopped at the end
 cleanup() {
-    if ((${#pcscd_env[@]})); then
-        env "${pcscd_env[@]}" bash "$root/scripts/pcscd-stop.sh" || true
-    fi
+    for one in "${started[@]}"; do
+        read -r pid dir <<<"$one"
+        bash "$root/scripts/pcscd-stop.sh" --pid "$pid" --dir "$dir" || true
+    done
     rm -rf "$work"
 }
 trap cleanup EXIT
@@ -35,7 +36,7 @@ case $check in
 pcscd)
     out=$(bash "$root/scripts/pcscd-start.sh" --readers 2)
     eval "$out"
-    pcscd_env=(VELK_PCSCD_PID="$VELK_PCSCD_PID" VELK_PCSCD_DIR="$VELK_PCSCD_DIR")
+    started+=("$VELK_PCSCD_PID $VELK_PCSCD_DIR")
     for port in $VELK_VPCD_PORTS; do
         listening_here "$port" && fail "vpcd port $port is open outside pcscd's namespace"
     done
@@ -76,7 +77,7 @@ pcscd)
     chmod 0755 "$work/bin/pcscd-start.sh"
     if out=$(TMPDIR=$work/other "${other[@]}" bash "$work/bin/pcscd-start.sh" --readers 1); then
         eval "$out"
-        pcscd_env=(VELK_PCSCD_PID="$VELK_PCSCD_PID" VELK_PCSCD_DIR="$VELK_PCSCD_DIR")
+        started+=("$VELK_PCSCD_PID $VELK_PCSCD_DIR")
         [[ $(stat -c '%u %a' "$PCSCLITE_CSOCK_NAME") == "65534 600" ]] ||
             fail "the other user's socket is not its own with mode 0600"
         for port in $VELK_VPCD_PORTS; do

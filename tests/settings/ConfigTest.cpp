@@ -16,23 +16,6 @@ namespace {
 constexpr const char* kKey = "Software\\Velkora\\Minidriver";
 constexpr const char* kMirror = "Software\\Velkora\\pkcs11";
 
-void Put(HKEY root, const char* path, const char* name, uint32_t value) {
-    RegKey key;
-    ASSERT_EQ(key.Create(root, path, KEY_ALL_ACCESS), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                             sizeof value),
-              ERROR_SUCCESS);
-}
-
-void PutText(HKEY root, const char* path, const char* name, const std::string& text) {
-    RegKey key;
-    ASSERT_EQ(key.Create(root, path, KEY_ALL_ACCESS), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key.get(), name, 0, REG_SZ,
-                             reinterpret_cast<const BYTE*>(text.c_str()),
-                             static_cast<DWORD>(text.size() + 1)),
-              ERROR_SUCCESS);
-}
-
 // Every value of a key as "type:number" or "type:'text'", by name.
 std::map<std::string, std::string> ValuesOf(HKEY root, const char* path) {
     std::map<std::string, std::string> values;

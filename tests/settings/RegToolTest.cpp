@@ -2,11 +2,10 @@
 // first Config load and save wrote.
 #include "app/settings/Config.h"
 #include "tests/registry/TempHives.h"
+#include "tests/support/RunCommand.h"
 
-#include <cstdio>
 #include <gtest/gtest.h>
 #include <string>
-#include <sys/wait.h>
 
 #ifndef VELK_REG_TOOL
 #error "VELK_REG_TOOL must name the velkora-reg program"
@@ -14,27 +13,11 @@
 
 namespace {
 
-struct ToolResult {
-    int exitCode = -1;
-    std::string out; // stdout and stderr together
-};
+using ToolResult = velktest::CommandRun; // stdout and stderr together in `out`
 
 ToolResult RunTool(const std::string& args, const std::string& input = "") {
-    const std::string command =
-        std::string("printf '%s' '") + input + "' | " + VELK_REG_TOOL + " " + args + " 2>&1";
-    ToolResult result;
-    FILE* pipe = popen(command.c_str(), "r");
-    if (pipe == nullptr) {
-        return result;
-    }
-    char buffer[4096];
-    size_t got = 0;
-    while ((got = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) {
-        result.out.append(buffer, got);
-    }
-    const int status = pclose(pipe);
-    result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
+    return velktest::RunCommand(std::string("printf '%s' '") + input + "' | " + VELK_REG_TOOL +
+                                " " + args + " 2>&1");
 }
 
 class RegTool : public ::testing::Test {
@@ -51,7 +34,7 @@ TEST_F(RegTool, QueryShowsWhatTheFirstStartWrote) {
     RegResetForTests();
 
     const ToolResult query = RunTool("query 'HKCU\\Software\\Velkora\\Minidriver'");
-    EXPECT_EQ(query.exitCode, 0);
+    EXPECT_EQ(query.status, 0);
     EXPECT_EQ(query.out, "\n"
                          "HKEY_CURRENT_USER\\Software\\Velkora\\Minidriver\n"
                          "    Language    REG_DWORD    0x1\n"
@@ -68,11 +51,11 @@ TEST_F(RegTool, QueryShowsWhatTheFirstStartWrote) {
 
     const ToolResult one = RunTool("query HKEY_CURRENT_USER\\\\software\\\\velkora\\\\minidriver "
                                    "/v BLOCKSIZE");
-    EXPECT_EQ(one.exitCode, 0);
+    EXPECT_EQ(one.status, 0);
     EXPECT_NE(one.out.find("    Blocksize    REG_DWORD    0xfc\n"), std::string::npos) << one.out;
 
     const ToolResult tree = RunTool("query HKCU\\\\Software /s");
-    EXPECT_EQ(tree.exitCode, 0);
+    EXPECT_EQ(tree.status, 0);
     EXPECT_NE(tree.out.find("HKEY_CURRENT_USER\\Software\\Velkora\n\n"
                             "HKEY_CURRENT_USER\\Software\\Velkora\\Minidriver\n"
                             "    Language"),
@@ -83,18 +66,18 @@ TEST_F(RegTool, QueryShowsWhatTheFirstStartWrote) {
 TEST_F(RegTool, ChangesMadeByTheToolReachConfig) {
     EXPECT_EQ(RunTool("add HKCU\\\\Software\\\\Velkora\\\\Minidriver /v Language /t REG_DWORD "
                       "/d 2")
-                  .exitCode,
+                  .status,
               0);
     EXPECT_EQ(
-        RunTool("add HKCU\\\\Software\\\\Velkora\\\\Minidriver /v Logfile /d /tmp/md.log").exitCode,
+        RunTool("add HKCU\\\\Software\\\\Velkora\\\\Minidriver /v Logfile /d /tmp/md.log").status,
         0);
     // Overwriting asks first; "n" keeps the value.
     const ToolResult refused = RunTool(
         "add HKCU\\\\Software\\\\Velkora\\\\Minidriver /v Language /t REG_DWORD /d 0", "n\\n");
-    EXPECT_EQ(refused.exitCode, 6);
+    EXPECT_EQ(refused.status, 6);
     EXPECT_EQ(RunTool("add HKCU\\\\Software\\\\Velkora\\\\Minidriver /v Blocksize /t REG_DWORD "
                       "/d 0x30 /f")
-                  .exitCode,
+                  .status,
               0);
     Config config;
     config.LoadUser();
@@ -104,7 +87,7 @@ TEST_F(RegTool, ChangesMadeByTheToolReachConfig) {
 
     // Export is readable text of the whole tree.
     const std::string file = m_hives.Dir() + "/export.txt";
-    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file).exitCode, 0);
+    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file).status, 0);
     const std::string exported = ReadFileBytes(file);
     EXPECT_NE(exported.find("[HKEY_CURRENT_USER\\Software\\Velkora\\Minidriver]\n"
                             "\"Language\"=dword:00000002\n"
@@ -113,35 +96,35 @@ TEST_F(RegTool, ChangesMadeByTheToolReachConfig) {
               std::string::npos)
         << exported;
     // An existing file is kept unless /y.
-    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file, "no\\n").exitCode, 6);
-    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file + " /y").exitCode, 0);
+    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file, "no\\n").status, 6);
+    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file + " /y").status, 0);
 
-    EXPECT_EQ(RunTool("delete HKCU\\\\Software\\\\Velkora /f").exitCode, 0);
-    EXPECT_EQ(RunTool("query HKCU\\\\Software\\\\Velkora").exitCode, 2);
+    EXPECT_EQ(RunTool("delete HKCU\\\\Software\\\\Velkora /f").status, 0);
+    EXPECT_EQ(RunTool("query HKCU\\\\Software\\\\Velkora").status, 2);
 }
 
 TEST_F(RegTool, ErrorsHaveTheirOwnExitCodes) {
-    EXPECT_EQ(RunTool("").exitCode, 0); // usage
+    EXPECT_EQ(RunTool("").status, 0); // usage
     EXPECT_NE(RunTool("--help").out.find("Exit codes"), std::string::npos);
-    EXPECT_EQ(RunTool("frobnicate HKCU").exitCode, 1);
-    EXPECT_EQ(RunTool("query HKXX\\\\Software").exitCode, 1);
-    EXPECT_EQ(RunTool("query HKCU /t REG_SZ").exitCode, 1);
-    EXPECT_EQ(RunTool("add HKCU\\\\X /v n /t REG_WORD /d 1").exitCode, 1);
-    EXPECT_EQ(RunTool("add HKCU\\\\X /v n /t REG_DWORD /d 12z").exitCode, 5);
-    EXPECT_EQ(RunTool("add HKCU\\\\X /v n /t REG_BINARY /d 0g").exitCode, 5);
-    EXPECT_EQ(RunTool("query HKLM\\\\SOFTWARE\\\\Nothing").exitCode, 2);
-    EXPECT_EQ(RunTool("delete HKCU\\\\Nothing /f").exitCode, 2);
+    EXPECT_EQ(RunTool("frobnicate HKCU").status, 1);
+    EXPECT_EQ(RunTool("query HKXX\\\\Software").status, 1);
+    EXPECT_EQ(RunTool("query HKCU /t REG_SZ").status, 1);
+    EXPECT_EQ(RunTool("add HKCU\\\\X /v n /t REG_WORD /d 1").status, 1);
+    EXPECT_EQ(RunTool("add HKCU\\\\X /v n /t REG_DWORD /d 12z").status, 5);
+    EXPECT_EQ(RunTool("add HKCU\\\\X /v n /t REG_BINARY /d 0g").status, 5);
+    EXPECT_EQ(RunTool("query HKLM\\\\SOFTWARE\\\\Nothing").status, 2);
+    EXPECT_EQ(RunTool("delete HKCU\\\\Nothing /f").status, 2);
 
     WriteFileBytes(m_hives.MachinePath(), "not a hive at all");
     const ToolResult bad = RunTool("query HKLM\\\\SOFTWARE");
-    EXPECT_EQ(bad.exitCode, 4);
+    EXPECT_EQ(bad.status, 4);
     EXPECT_NE(bad.out.find(m_hives.MachinePath()), std::string::npos) << bad.out;
     EXPECT_EQ(ReadFileBytes(m_hives.MachinePath()), "not a hive at all");
 
     if (geteuid() == 0) {
         RegResetForTests();
         std::filesystem::remove(m_hives.MachinePath());
-        EXPECT_EQ(RunTool("add HKLM\\\\SOFTWARE\\\\V /v n /t REG_DWORD /d 1").exitCode, 0);
+        EXPECT_EQ(RunTool("add HKLM\\\\SOFTWARE\\\\V /v n /t REG_DWORD /d 1").status, 0);
         // The same as nobody, who may only read the machine hive.
         const std::string user =
             "setpriv --reuid=65534 --regid=65534 --clear-groups " + std::string(VELK_REG_TOOL);
@@ -156,10 +139,10 @@ TEST_F(RegTool, ErrorsHaveTheirOwnExitCodes) {
 
 TEST_F(RegTool, NumbersAreDecimalAndStoredNamesCannotForgeLinesNorFollowALink) {
     // A leading 0 is not octal; hex needs 0x.
-    EXPECT_EQ(RunTool("add HKCU\\\\T /v A /t REG_DWORD /d 010 /f").exitCode, 0);
-    EXPECT_EQ(RunTool("add HKCU\\\\T /v B /t REG_QWORD /d 08 /f").exitCode, 0);
-    EXPECT_EQ(RunTool("add HKCU\\\\T /v C /t REG_DWORD /d 0x1F /f").exitCode, 0);
-    EXPECT_EQ(RunTool("add HKCU\\\\T /v D /t REG_DWORD /d 0x /f").exitCode, 5);
+    EXPECT_EQ(RunTool("add HKCU\\\\T /v A /t REG_DWORD /d 010 /f").status, 0);
+    EXPECT_EQ(RunTool("add HKCU\\\\T /v B /t REG_QWORD /d 08 /f").status, 0);
+    EXPECT_EQ(RunTool("add HKCU\\\\T /v C /t REG_DWORD /d 0x1F /f").status, 0);
+    EXPECT_EQ(RunTool("add HKCU\\\\T /v D /t REG_DWORD /d 0x /f").status, 5);
     const ToolResult numbers = RunTool("query HKCU\\\\T");
     EXPECT_NE(numbers.out.find("A    REG_DWORD    0xa\n    B    REG_QWORD    0x8\n"
                                "    C    REG_DWORD    0x1f\n"),
@@ -183,7 +166,7 @@ TEST_F(RegTool, NumbersAreDecimalAndStoredNamesCannotForgeLinesNorFollowALink) {
               std::string::npos)
         << query.out;
     const std::string file = m_hives.Dir() + "/export.txt";
-    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file).exitCode, 0);
+    EXPECT_EQ(RunTool("export HKCU\\\\Software " + file).status, 0);
     const std::string exported = ReadFileBytes(file);
     EXPECT_EQ(exported.find("\n[HKEY_LOCAL_MACHINE"), std::string::npos) << exported;
     EXPECT_EQ(exported.find('\x1b'), std::string::npos) << exported;
@@ -193,7 +176,7 @@ TEST_F(RegTool, NumbersAreDecimalAndStoredNamesCannotForgeLinesNorFollowALink) {
     WriteFileBytes(target, "keep");
     const std::string link = m_hives.Dir() + "/link.txt";
     ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
-    EXPECT_NE(RunTool("export HKCU\\\\Software " + link + " /y").exitCode, 0);
+    EXPECT_NE(RunTool("export HKCU\\\\Software " + link + " /y").status, 0);
     EXPECT_EQ(ReadFileBytes(target), "keep");
 }
 

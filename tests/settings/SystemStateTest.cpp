@@ -16,14 +16,6 @@ constexpr const char* kScCertProp =
     "SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion\\Winlogon\\Notify\\ScCertProp";
 constexpr const char* kCertPropSvc = "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc";
 
-void Put(HKEY root, const char* path, const char* name, uint32_t value) {
-    RegKey key;
-    ASSERT_EQ(key.Create(root, path, KEY_ALL_ACCESS), ERROR_SUCCESS);
-    ASSERT_EQ(RegSetValueExA(key.get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                             sizeof value),
-              ERROR_SUCCESS);
-}
-
 class SystemState : public ::testing::Test {
 protected:
     SystemState() { unsetenv("VELKORA_OS_VERSION"); }

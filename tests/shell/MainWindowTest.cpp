@@ -1,5 +1,5 @@
 // The hidden main window as a real widget under the offscreen platform: it never shows, its
-// tray menu follows the language, and it answers the requests of the minidriver.
+// tray icon has its tooltip, and it answers the requests of the minidriver.
 #include "PrivateBus.h"
 #include "app/catalogue/Msg.h"
 #include "app/settings/Config.h"
@@ -17,7 +17,6 @@
 
 #include <cstdlib>
 #include <string>
-#include <vector>
 
 namespace {
 
@@ -30,15 +29,6 @@ protected:
         CMsg::SetLanguage(0);
         g_Config.SetShowBalloonInfo(true);
         ASSERT_TRUE(m_window.Create());
-    }
-
-    std::vector<std::string> MenuTexts() {
-        emit m_window.TrayMenu()->aboutToShow();
-        std::vector<std::string> texts;
-        for (const QAction* action : m_window.TrayMenu()->actions()) {
-            texts.push_back(action->isSeparator() ? "-" : action->text().toStdString());
-        }
-        return texts;
     }
 
     QTemporaryDir m_dir;
@@ -54,24 +44,6 @@ TEST_F(MainWindowTest, NeverBecomesVisible) {
     QApplication::processEvents();
     EXPECT_FALSE(m_window.isVisible());
     EXPECT_EQ(m_window.TrayIcon()->toolTip().toStdString(), "Velkora certificate manager");
-}
-
-TEST_F(MainWindowTest, TrayMenuTextsFollowTheLanguageEachTimeItOpens) {
-    const std::vector<std::string> english = {
-        "Update", "Show Certificates", "Configuration", "Restart", "Info", "-", "Quit"};
-    EXPECT_EQ(MenuTexts(), english);
-    // "Show Certificates" is what a double click runs.
-    EXPECT_EQ(m_window.TrayMenu()->defaultAction(), m_window.TrayMenu()->actions().value(1));
-
-    CMsg::SetLanguage(2);
-    const auto swedish = MenuTexts();
-    ASSERT_EQ(swedish.size(), english.size());
-    const unsigned ids[] = {203, 202, 204, 205, 201, 0, 200};
-    for (std::size_t i = 0; i < swedish.size(); ++i) {
-        EXPECT_EQ(swedish[i], ids[i] == 0 ? std::string("-") : std::string(CMsg::Get(ids[i])));
-    }
-    EXPECT_NE(swedish[6], english[6]);
-    CMsg::SetLanguage(0);
 }
 
 TEST_F(MainWindowTest, BalloonRequests) {
@@ -99,9 +71,6 @@ TEST_F(MainWindowTest, BalloonRequests) {
     EXPECT_EQ(m_window.OnMdMessage(mdmsg::kShowBalloon, 201), 1);
     EXPECT_EQ(m_window.LastBalloonText(), "Update");
     g_Config.SetShowBalloonInfo(true);
-
-    EXPECT_EQ(m_window.OnMdMessage(mdmsg::kStartAnimation, 0), 1);
-    EXPECT_EQ(m_window.OnMdMessage(mdmsg::kStopAnimation, 0), 1);
 }
 
 TEST_F(MainWindowTest, QuitAndExitRequestCloseTheWindow) {

@@ -4,6 +4,7 @@
 #include "platform/qt/MdMessage.h"
 #include "platform/qt/MdMessageReceiver.h"
 #include "platform/qt/MessageBox.h"
+#include "tests/support/RecordLines.h"
 
 #include <gtest/gtest.h>
 
@@ -13,7 +14,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <fstream>
 #include <set>
 #include <string>
 #include <utility>
@@ -21,14 +21,7 @@
 
 namespace {
 
-std::vector<std::string> ReadLines(const std::string& path) {
-    std::vector<std::string> lines;
-    std::ifstream in(path);
-    for (std::string line; std::getline(in, line);) {
-        lines.push_back(line);
-    }
-    return lines;
-}
+using velktest::RecordLines;
 
 class PlatformQtTest : public ::testing::Test {
 protected:
@@ -71,7 +64,7 @@ TEST_F(PlatformQtTest, MessageBoxIsRecordedAsOneLineAndAnswered) {
         "msgbox\tnone\tc\td\tcancel",
         "msgbox\tnone\tc\te\tyes",
     };
-    EXPECT_EQ(ReadLines(m_log), expected);
+    EXPECT_EQ(RecordLines(m_log), expected);
 }
 
 TEST_F(PlatformQtTest, BusRequestReachesEveryReceiver) {

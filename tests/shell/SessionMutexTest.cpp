@@ -1,6 +1,7 @@
 // The session's named mutexes across real processes: existence, hand-over, abandonment,
 // isolation between sessions, and no leaking of locks into started programs.
 #include "platform/session/NamedMutex.h"
+#include "tests/support/TempDir.h"
 
 #include <gtest/gtest.h>
 
@@ -89,9 +90,6 @@ private:
 class SessionMutexTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "velk-session-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        m_runtime = pattern;
         if (const char* old = std::getenv("XDG_RUNTIME_DIR")) {
             m_oldRuntime = old;
         }
@@ -103,11 +101,10 @@ protected:
         } else {
             ::unsetenv("XDG_RUNTIME_DIR");
         }
-        std::error_code ignored;
-        fs::remove_all(m_runtime, ignored);
     }
 
-    std::string m_runtime;
+    velktest::TempDir m_tmp;
+    const std::string m_runtime = m_tmp.Path();
     std::optional<std::string> m_oldRuntime;
 };
 

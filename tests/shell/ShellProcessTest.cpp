@@ -6,6 +6,8 @@
 #include "platform/qt/MdMessage.h"
 #include "platform/registry/Registry.h"
 #include "platform/session/NamedMutex.h"
+#include "tests/registry/TempHives.h"
+#include "tests/support/RecordLines.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +26,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <initializer_list>
 #include <map>
 #include <memory>
@@ -42,18 +45,6 @@ const std::string kServiceWarning =
 
 std::string Event(const char* what, qint64 pid) {
     return std::string("event\t") + what + "\t" + std::to_string(pid);
-}
-
-bool SetDword(HKEY root, const char* path, const char* name, std::uint32_t value) {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(root, path, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
-        ERROR_SUCCESS) {
-        return false;
-    }
-    const LONG rc = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                                   sizeof value);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
 }
 
 // A process that is gone or only waits to be reaped by someone else.
@@ -85,7 +76,7 @@ protected:
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
         RegResetForTests();
         // English texts, so the records can be compared with the catalogue's English table.
-        ASSERT_TRUE(SetDword(HKEY_CURRENT_USER, "Software\\Velkora\\Minidriver", "Language", 0));
+        Put(HKEY_CURRENT_USER, "Software\\Velkora\\Minidriver", "Language", 0);
         RegResetForTests();
     }
 
@@ -148,14 +139,7 @@ protected:
         return process.exitCode();
     }
 
-    std::vector<std::string> Lines() const {
-        std::vector<std::string> lines;
-        std::ifstream in(m_log);
-        for (std::string line; std::getline(in, line);) {
-            lines.push_back(line);
-        }
-        return lines;
-    }
+    std::vector<std::string> Lines() const { return velktest::RecordLines(m_log); }
 
     // Index of the first line that starts with `prefix`, or -1.
     long Find(const std::string& prefix) const {
@@ -171,43 +155,41 @@ protected:
         return static_cast<long>(std::count(lines.begin(), lines.end(), line));
     }
 
-    // Waits until a line starting with `prefix` is recorded; false after 30 s.
-    bool WaitFor(const std::string& prefix) const {
+    // Whether `done` came true within 30 s.
+    static bool Within30s(const std::function<bool()>& done) {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (Find(prefix) < 0) {
+        while (!done()) {
             if (std::chrono::steady_clock::now() > deadline) {
                 return false;
             }
             QThread::msleep(20);
         }
         return true;
+    }
+
+    // Waits until a line starting with `prefix` is recorded.
+    bool WaitFor(const std::string& prefix) const {
+        return Within30s([&] { return Find(prefix) >= 0; });
     }
 
     // The pid of an instance that became ready, other than `pid`; 0 after 30 s.
     qint64 WaitForReadyOtherThan(qint64 pid) const {
         const std::string ready = "event\tready\t";
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (std::chrono::steady_clock::now() < deadline) {
-            for (const std::string& line : Lines()) {
-                if (line.rfind(ready, 0) == 0 && line != Event("ready", pid)) {
-                    return std::stoll(line.substr(ready.size()));
+        qint64 other = 0;
+        Within30s([&] {
+            for (const std::string& line : velktest::RecordLines(m_log, ready)) {
+                if (line != Event("ready", pid)) {
+                    other = std::stoll(line.substr(ready.size()));
                 }
             }
-            QThread::msleep(20);
-        }
-        return 0;
+            return other != 0;
+        });
+        return other;
     }
 
     bool WaitForEnd(qint64 pid) {
         m_foreign.push_back(pid);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!ProcessEnded(pid)) {
-            if (std::chrono::steady_clock::now() > deadline) {
-                return false;
-            }
-            QThread::msleep(20);
-        }
-        return true;
+        return Within30s([&] { return ProcessEnded(pid); });
     }
 
     void Note(const std::string& line) const {
@@ -321,7 +303,7 @@ TEST_F(ShellProcessTest, RestartWordInProgramPathSkipsTheRefusal) {
 
 TEST_F(ShellProcessTest, WarnsWhenThePropagationServiceRuns) {
     const char* service = "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc";
-    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, service, "CurrentState", 1));
+    Put(HKEY_LOCAL_MACHINE, service, "CurrentState", 1);
     RegResetForTests();
     QProcess& stopped = Start({});
     ASSERT_TRUE(WaitFor(Event("ready", Pid(stopped))));
@@ -329,7 +311,7 @@ TEST_F(ShellProcessTest, WarnsWhenThePropagationServiceRuns) {
     ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
     EXPECT_EQ(Finish(stopped), 0);
 
-    ASSERT_TRUE(SetDword(HKEY_LOCAL_MACHINE, service, "CurrentState", 4));
+    Put(HKEY_LOCAL_MACHINE, service, "CurrentState", 4);
     RegResetForTests();
     QProcess& running = Start({});
     ASSERT_TRUE(WaitFor(Event("ready", Pid(running))));

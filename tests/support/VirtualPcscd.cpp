@@ -1,5 +1,7 @@
 #include "tests/support/VirtualPcscd.h"
 
+#include "tests/support/RunCommand.h"
+
 #include <winscard.h>
 
 #include <atomic>
@@ -10,7 +12,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
-#include <memory>
+#include <optional>
+#include <sstream>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <thread>
@@ -60,10 +63,15 @@ const std::string& PcscdFolder() {
     return path;
 }
 
+std::optional<std::string> GetEnv(const char* name) {
+    const char* value = std::getenv(name);
+    return value != nullptr ? std::optional<std::string>(value) : std::nullopt;
+}
+
 // Sets or clears an environment variable as it was before.
-void RestoreEnv(const char* name, bool had, const std::string& value) {
-    if (had) {
-        setenv(name, value.c_str(), 1);
+void RestoreEnv(const char* name, const std::optional<std::string>& value) {
+    if (value) {
+        setenv(name, value->c_str(), 1);
     } else {
         unsetenv(name);
     }
@@ -85,44 +93,12 @@ std::string Quote(const std::string& s) {
     return out + "'";
 }
 
-// Runs a shell command, returns its standard output (empty on failure).
-std::string RunCapture(const std::string& command, bool& ok) {
-    struct PipeClose {
-        void operator()(FILE* f) const {
-            if (f != nullptr) {
-                pclose(f);
-            }
-        }
-    };
-    std::string out;
-    FILE* raw = popen(command.c_str(), "r");
-    if (raw == nullptr) {
-        ok = false;
-        return out;
-    }
-    std::unique_ptr<FILE, PipeClose> pipe(raw);
-    char buf[1024];
-    size_t n = 0;
-    while ((n = fread(buf, 1, sizeof buf, pipe.get())) > 0) {
-        out.append(buf, n);
-    }
-    const int status = pclose(pipe.release());
-    ok = status != -1 && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-    return out;
-}
-
 // Lines "export NAME='value'" into a map.
 std::map<std::string, std::string> ParseExports(const std::string& text) {
     std::map<std::string, std::string> vars;
-    size_t pos = 0;
-    while (pos < text.size()) {
-        size_t eol = text.find('\n', pos);
-        if (eol == std::string::npos) {
-            eol = text.size();
-        }
-        const std::string line = text.substr(pos, eol - pos);
-        pos = eol + 1;
-        const std::string prefix = "export ";
+    std::istringstream lines(text);
+    const std::string prefix = "export ";
+    for (std::string line; std::getline(lines, line);) {
         const size_t eq = line.find('=');
         if (line.rfind(prefix, 0) != 0 || eq == std::string::npos) {
             continue;
@@ -138,16 +114,11 @@ std::map<std::string, std::string> ParseExports(const std::string& text) {
 
 std::vector<std::string> Split(const std::string& s, char sep) {
     std::vector<std::string> parts;
-    size_t start = 0;
-    while (start <= s.size()) {
-        size_t end = s.find(sep, start);
-        if (end == std::string::npos) {
-            end = s.size();
+    std::istringstream in(s);
+    for (std::string part; std::getline(in, part, sep);) {
+        if (!part.empty()) {
+            parts.push_back(part);
         }
-        if (end > start) {
-            parts.push_back(s.substr(start, end - start));
-        }
-        start = end + 1;
     }
     return parts;
 }
@@ -203,12 +174,8 @@ VirtualPcscd::VirtualPcscd(int readers) {
         return;
     }
     m_owner = true;
-    const char* old = std::getenv("PCSCLITE_CSOCK_NAME");
-    m_hadSocketEnv = old != nullptr;
-    m_oldSocketEnv = old ? old : "";
-    const char* oldPid = std::getenv("VELK_PCSCD_PID");
-    m_hadPidEnv = oldPid != nullptr;
-    m_oldPidEnv = oldPid ? oldPid : "";
+    m_oldSocketEnv = GetEnv("PCSCLITE_CSOCK_NAME");
+    m_oldPidEnv = GetEnv("VELK_PCSCD_PID");
     m_ok = Start(readers);
 }
 
@@ -221,8 +188,9 @@ bool VirtualPcscd::Start(int readers) {
     const std::string script = std::string(VELK_SOURCE_DIR) + "/scripts/pcscd-start.sh";
     const std::string command = "bash " + Quote(script) + " --readers " + std::to_string(readers) +
                                 " --dir " + Quote(m_dir) + " --owner " + std::to_string(getpid());
-    bool ok = false;
-    const auto vars = ParseExports(RunCapture(command, ok));
+    const CommandRun run = RunCommand(command);
+    const bool ok = run.status == 0;
+    const auto vars = ParseExports(run.out);
     auto get = [&](const char* name) {
         auto it = vars.find(name);
         return it == vars.end() ? std::string() : it->second;
@@ -272,12 +240,10 @@ VirtualPcscd::~VirtualPcscd() {
     }
     if (!m_pid.empty()) {
         const std::string script = std::string(VELK_SOURCE_DIR) + "/scripts/pcscd-stop.sh";
-        bool ok = false;
-        RunCapture("bash " + Quote(script) + " --pid " + Quote(m_pid) + " --dir " + Quote(m_dir),
-                   ok);
+        RunCommand("bash " + Quote(script) + " --pid " + Quote(m_pid) + " --dir " + Quote(m_dir));
     }
-    RestoreEnv("PCSCLITE_CSOCK_NAME", m_hadSocketEnv, m_oldSocketEnv);
-    RestoreEnv("VELK_PCSCD_PID", m_hadPidEnv, m_oldPidEnv);
+    RestoreEnv("PCSCLITE_CSOCK_NAME", m_oldSocketEnv);
+    RestoreEnv("VELK_PCSCD_PID", m_oldPidEnv);
     g_instanceAlive = false;
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <string>
 #include <sys/types.h>
 #include <vector>
@@ -53,10 +54,8 @@ private:
     std::vector<std::string> m_readers;
     std::vector<int> m_ports;
     std::vector<pid_t> m_cards;
-    bool m_hadSocketEnv = false;
-    std::string m_oldSocketEnv;
-    bool m_hadPidEnv = false;
-    std::string m_oldPidEnv;
+    std::optional<std::string> m_oldSocketEnv; // as before this instance, absent if unset
+    std::optional<std::string> m_oldPidEnv;
 };
 
 } // namespace velktest

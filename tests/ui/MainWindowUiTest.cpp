@@ -16,6 +16,8 @@
 #include "platform/registry/Registry.h"
 #include "res/Resource.h"
 #include "res/ResourceIcon.h"
+#include "tests/registry/TempHives.h"
+#include "tests/support/RecordLines.h"
 
 #include <gtest/gtest.h>
 
@@ -28,7 +30,6 @@
 #include <QTimer>
 
 #include <cstdlib>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -58,14 +59,7 @@ protected:
     }
 
     std::vector<std::string> Lines(const std::string& prefix) const {
-        std::vector<std::string> lines;
-        std::ifstream in(m_log);
-        for (std::string line; std::getline(in, line);) {
-            if (line.rfind(prefix, 0) == 0) {
-                lines.push_back(line);
-            }
-        }
-        return lines;
+        return velktest::RecordLines(m_log, prefix);
     }
 
     static std::vector<std::string> MenuTexts(QMenu* menu) {
@@ -212,15 +206,8 @@ TEST_F(MainWindowUiTest, ConfigurationAndInfoOpenTheirDialogsAndTheMenuFollowsTh
 }
 
 TEST_F(MainWindowUiTest, PinWatcherOnlyOnTheOldSystemsWithTheSettingOn) {
-    HKEY key = nullptr;
-    ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, "Software\\Velkora\\Minidriver", 0, nullptr, 0,
-                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+    ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Velkora\\Minidriver", "msPinThread", 1),
               ERROR_SUCCESS);
-    const DWORD on = 1;
-    ASSERT_EQ(RegSetValueExA(key, "msPinThread", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&on),
-                             sizeof on),
-              ERROR_SUCCESS);
-    RegCloseKey(key);
     ASSERT_TRUE(g_Config.LoadUser());
     ASSERT_TRUE(g_Config.GetPinWatcherThread());
 

@@ -8,6 +8,7 @@
 #include "res/Resource.h"
 #include "res/ResourceIcon.h"
 #include "tests/shell/PrivateBus.h"
+#include "tests/support/RecordLines.h"
 
 #include <gtest/gtest.h>
 
@@ -23,7 +24,6 @@
 #include <QTest>
 
 #include <cstdlib>
-#include <fstream>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -55,14 +55,7 @@ protected:
                                         LoadIconResource(IDR_MAINFRAME), IDR_TRAYMENU));
     }
 
-    std::vector<std::string> LogLines() const {
-        std::vector<std::string> lines;
-        std::ifstream in(m_log);
-        for (std::string line; std::getline(in, line);) {
-            lines.push_back(line);
-        }
-        return lines;
-    }
+    std::vector<std::string> LogLines() const { return velktest::RecordLines(m_log); }
 
     QTemporaryDir m_dir;
     std::string m_log;
@@ -228,7 +221,13 @@ TEST_F(TrayTest, StatusNotifierHostThatComesLaterGetsTheIcon) {
     const QDBusMessage icon = watcher.CallItem(item, properties, QStringLiteral("Get"),
                                                {sni, QStringLiteral("IconPixmap")});
     ASSERT_EQ(icon.type(), QDBusMessage::ReplyMessage) << icon.errorMessage().toStdString();
-    EXPECT_FALSE(tray.StatusNotifierItem()->IconPixmap().isEmpty());
+    ASSERT_FALSE(tray.StatusNotifierItem()->IconPixmap().isEmpty());
+    // Another icon shows other pixmaps, and the first one its own again.
+    const QByteArray first = tray.StatusNotifierItem()->IconPixmap().front().bytes;
+    ASSERT_TRUE(tray.ChangeIcon(IDI_NOCERT));
+    EXPECT_NE(tray.StatusNotifierItem()->IconPixmap().front().bytes, first);
+    ASSERT_TRUE(tray.ChangeIcon(IDR_MAINFRAME));
+    EXPECT_EQ(tray.StatusNotifierItem()->IconPixmap().front().bytes, first);
     const QDBusMessage tip =
         watcher.CallItem(item, properties, QStringLiteral("Get"), {sni, QStringLiteral("ToolTip")});
     ASSERT_EQ(tip.type(), QDBusMessage::ReplyMessage) << tip.errorMessage().toStdString();
@@ -426,14 +425,9 @@ TEST_F(TrayTest, ResourceIconsAreRecordedAndUnknownOnesRefused) {
     EXPECT_TRUE(tray.ChangeIcon(IDI_NOCERT));
     EXPECT_TRUE(tray.ChangeIcon(IDI_NOCERT));
     EXPECT_TRUE(tray.ChangeIcon(IDR_MAINFRAME));
-    std::vector<std::string> icons;
-    for (const std::string& line : LogLines()) {
-        if (line.rfind("icon\t", 0) == 0) {
-            icons.push_back(line);
-        }
-    }
     // One line per change of the resting icon, none for repeats.
-    EXPECT_EQ(icons, (std::vector<std::string>{"icon\t314", "icon\t128"}));
+    EXPECT_EQ(velktest::RecordLines(m_log, "icon\t"),
+              (std::vector<std::string>{"icon\t314", "icon\t128"}));
 
     // Before creation the tray refuses everything.
     CSystemTray fresh;

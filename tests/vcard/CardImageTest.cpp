@@ -9,22 +9,8 @@
 #include <openssl/rsa.h>
 #include <openssl/x509.h>
 
-#include <fstream>
-#include <sstream>
-
 namespace vcardtest {
 namespace {
-
-std::string ReadText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream ss;
-    ss << in.rdbuf();
-    return ss.str();
-}
-
-void WriteText(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
 
 TEST(CardImage, StateSurvivesReopeningButTheSessionDoesNot) {
     TempDir dir;
@@ -74,9 +60,9 @@ TEST(CardImage, AnotherProfileOrAnUnreadableImageGivesAFreshCard) {
     {
         Card other(vcard::OpenCard(Keyless("tcos20"), image));
         EXPECT_EQ(other.Sw("00 20 00 00"), 0x6985); // a new card: NULL-PIN again
-        EXPECT_NE(ReadText(image).find("profile tcos20"), std::string::npos);
+        EXPECT_NE(ReadFileBytes(image).find("profile tcos20"), std::string::npos);
     }
-    const std::string good = ReadText(image);
+    const std::string good = ReadFileBytes(image);
     const std::string broken[] = {
         "",
         good.substr(0, good.size() / 2), // cut short: no "end"
@@ -102,10 +88,10 @@ TEST(CardImage, AnotherProfileOrAnUnreadableImageGivesAFreshCard) {
         EXPECT_FALSE(vcard::ParseImage(text).has_value()) << text.substr(0, 60);
     }
     EXPECT_TRUE(vcard::ParseImage(good).has_value());
-    WriteText(image, broken[1]);
+    WriteFileBytes(image, broken[1]);
     Card fresh(vcard::OpenCard(Keyless("tcos20"), image));
     EXPECT_EQ(fresh.Sw("00 20 00 00"), 0x6985);
-    EXPECT_TRUE(vcard::ParseImage(ReadText(image)).has_value()); // rewritten whole
+    EXPECT_TRUE(vcard::ParseImage(ReadFileBytes(image)).has_value()); // rewritten whole
 
     // Unknown profiles and unwritable places give no card at all.
     EXPECT_EQ(vcard::OpenCard("tcos99", ""), nullptr);

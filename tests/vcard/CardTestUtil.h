@@ -1,14 +1,16 @@
 #pragma once
 
 #include "tests/support/HexBytes.h"
+#include "tests/support/TempDir.h"
 #include "vcard/VirtualCard.h"
 
 #include <cstdint>
-#include <filesystem>
 #include <memory>
+#include <poll.h>
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <unistd.h>
 #include <vector>
 
 namespace vcardtest {
@@ -81,26 +83,55 @@ inline Card Fresh(std::string_view name) {
     return Card(vcard::OpenCard(Keyless(name), ""));
 }
 
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "velk-vcard-XXXXXX").string();
-        if (mkdtemp(tmpl.data()) == nullptr) {
-            throw std::runtime_error("mkdtemp");
+using velktest::TempDir;
+
+// vpcd's frames: two length bytes, then the body, sent in two writes as the driver sends them.
+inline bool SendFrame(int fd, const Bytes& body) {
+    const uint8_t len[2] = {static_cast<uint8_t>(body.size() >> 8),
+                            static_cast<uint8_t>(body.size())};
+    return ::write(fd, len, 2) == 2 && (body.empty() || ::write(fd, body.data(), body.size()) ==
+                                                            static_cast<ssize_t>(body.size()));
+}
+
+// The next frame's body; empty when the peer closed or nothing came within 10 s.
+inline Bytes ReceiveFrame(int fd) {
+    const auto readAll = [fd](uint8_t* p, size_t n) {
+        while (n > 0) {
+            pollfd pfd{fd, POLLIN, 0};
+            const ssize_t r = ::poll(&pfd, 1, 10000) == 1 ? ::read(fd, p, n) : -1;
+            if (r <= 0) {
+                return false;
+            }
+            p += r;
+            n -= static_cast<size_t>(r);
         }
-        m_path = tmpl;
+        return true;
+    };
+    uint8_t len[2];
+    if (!readAll(len, 2)) {
+        return {};
     }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
+    Bytes body(static_cast<size_t>(len[0] << 8 | len[1]));
+    return readAll(body.data(), body.size()) ? body : Bytes{};
+}
+
+// Owns a file descriptor.
+class Fd {
+public:
+    explicit Fd(int fd = -1) : m_fd(fd) {}
+    ~Fd() { Close(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int Get() const { return m_fd; }
+    void Close() {
+        if (m_fd >= 0) {
+            ::close(m_fd);
+            m_fd = -1;
+        }
     }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-    const std::string& Path() const { return m_path; }
 
 private:
-    std::string m_path;
+    int m_fd;
 };
 
 // The size in a selection's FCI, found the way the program reads it: the

@@ -1,13 +1,13 @@
 // The virtual card through the real stack: private pcscd, vsmartcard-vpcd,
 // velkora-vcard, and raw PC/SC calls from here.
 
+#include "tests/support/TempDir.h"
 #include "tests/support/VirtualPcscd.h"
 
 #include <gtest/gtest.h>
 #include <winscard.h>
 
 #include <cstdint>
-#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -15,23 +15,7 @@ namespace {
 
 using Bytes = std::vector<uint8_t>;
 
-class TempDir {
-public:
-    TempDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "velk-vcard-XXXXXX").string();
-        m_path = mkdtemp(tmpl.data()) ? tmpl : std::string();
-    }
-    ~TempDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(m_path, ec);
-    }
-    TempDir(const TempDir&) = delete;
-    TempDir& operator=(const TempDir&) = delete;
-    std::string File(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
+using velktest::TempDir;
 
 // One shared connection to a reader's card; everything released at the end.
 class Connection {

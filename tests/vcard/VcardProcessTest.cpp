@@ -21,22 +21,6 @@ extern char** environ;
 namespace vcardtest {
 namespace {
 
-class Fd {
-public:
-    explicit Fd(int fd = -1) : m_fd(fd) {}
-    ~Fd() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int Get() const { return m_fd; }
-
-private:
-    int m_fd;
-};
-
 // A free loopback port: bound by the kernel's choice, then released.
 uint16_t FreePort() {
     Fd s(::socket(AF_INET, SOCK_STREAM, 0));
@@ -64,37 +48,6 @@ int Listen(uint16_t port) {
         return -1;
     }
     return s;
-}
-
-// Frames as vpcd writes and reads them.
-bool SendFrame(int fd, const Bytes& body) {
-    Bytes frame = {static_cast<uint8_t>(body.size() >> 8), static_cast<uint8_t>(body.size())};
-    frame.insert(frame.end(), body.begin(), body.end());
-    return ::write(fd, frame.data(), frame.size()) == static_cast<ssize_t>(frame.size());
-}
-
-Bytes ReceiveFrame(int fd) {
-    auto readAll = [fd](uint8_t* p, size_t n) {
-        while (n > 0) {
-            pollfd pfd{fd, POLLIN, 0};
-            if (::poll(&pfd, 1, 10000) <= 0) {
-                return false;
-            }
-            const ssize_t r = ::read(fd, p, n);
-            if (r <= 0) {
-                return false;
-            }
-            p += r;
-            n -= static_cast<size_t>(r);
-        }
-        return true;
-    };
-    uint8_t len[2];
-    if (!readAll(len, 2)) {
-        return {};
-    }
-    Bytes body(static_cast<size_t>(len[0] << 8 | len[1]));
-    return readAll(body.data(), body.size()) ? body : Bytes{};
 }
 
 pid_t Spawn(const std::vector<std::string>& args) {

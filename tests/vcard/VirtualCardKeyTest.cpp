@@ -28,28 +28,19 @@ std::unique_ptr<EVP_PKEY, PkeyFree> PublicKey(Card& card, std::string_view keyFi
         spki ? d2i_PUBKEY(nullptr, &p, static_cast<long>(spki->size())) : nullptr);
 }
 
-// The message inside a PKCS #1 v1.5 signature, by the public key.
-Bytes Recover(EVP_PKEY* key, const Bytes& signature) {
+// RSA with PKCS #1 v1.5 padding by the public key: the message inside a signature
+// (`encrypt` false), or a cryptogram of the message.
+Bytes PublicRsa(EVP_PKEY* key, const Bytes& in, bool encrypt) {
     std::unique_ptr<EVP_PKEY_CTX, CtxFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
     size_t length = 512;
     Bytes out(length);
-    if (!ctx || EVP_PKEY_verify_recover_init(ctx.get()) != 1 ||
+    if (!ctx ||
+        (encrypt ? EVP_PKEY_encrypt_init(ctx.get()) : EVP_PKEY_verify_recover_init(ctx.get())) !=
+            1 ||
         EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_verify_recover(ctx.get(), out.data(), &length, signature.data(),
-                                signature.size()) != 1) {
-        return {};
-    }
-    out.resize(length);
-    return out;
-}
-
-Bytes Encrypt(EVP_PKEY* key, const Bytes& message) {
-    std::unique_ptr<EVP_PKEY_CTX, CtxFree> ctx(EVP_PKEY_CTX_new(key, nullptr));
-    size_t length = 512;
-    Bytes out(length);
-    if (!ctx || EVP_PKEY_encrypt_init(ctx.get()) != 1 ||
-        EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_PKCS1_PADDING) != 1 ||
-        EVP_PKEY_encrypt(ctx.get(), out.data(), &length, message.data(), message.size()) != 1) {
+        (encrypt ? EVP_PKEY_encrypt(ctx.get(), out.data(), &length, in.data(), in.size())
+                 : EVP_PKEY_verify_recover(ctx.get(), out.data(), &length, in.data(), in.size())) !=
+            1) {
         return {};
     }
     out.resize(length);
@@ -90,7 +81,7 @@ TEST(VirtualCardKeys, SignsAfterThePinOfTheKeysApplicationOnly) {
     ASSERT_EQ(SwOf(signed1), 0x9000);
     const auto key = PublicKey(card, "3f00df024531");
     ASSERT_TRUE(key);
-    EXPECT_EQ(Recover(key.get(), DataOf(signed1)), kDigestInfo);
+    EXPECT_EQ(PublicRsa(key.get(), DataOf(signed1), false), kDigestInfo);
     // A DigestInfo longer than the key allows is refused.
     EXPECT_EQ(card.Sw(Cat(Case3("00 2A 9E 9A", Bytes(120, 0x5A)), {0x00})), 0x6700);
 
@@ -112,7 +103,7 @@ TEST(VirtualCardKeys, DeciphersAChainedCryptogram) {
     const auto key = PublicKey(card, "3f00df0245b1");
     ASSERT_TRUE(key);
     const Bytes message = Ascii("session key 0123456789abcdef");
-    const Bytes cryptogram = Cat({0x00}, Encrypt(key.get(), message));
+    const Bytes cryptogram = Cat({0x00}, PublicRsa(key.get(), message, true));
     ASSERT_EQ(cryptogram.size(), 129u);
     const Bytes first(cryptogram.begin(), cryptogram.begin() + 100);
     const Bytes rest(cryptogram.begin() + 100, cryptogram.end());

@@ -12,52 +12,13 @@
 namespace vcardtest {
 namespace {
 
-// The reader's end: length and body in two writes, as the driver does.
-class ReaderEnd {
-public:
-    explicit ReaderEnd(int fd) : m_fd(fd) {}
-    ~ReaderEnd() { Close(); }
-    ReaderEnd(const ReaderEnd&) = delete;
-    ReaderEnd& operator=(const ReaderEnd&) = delete;
-    void Close() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-            m_fd = -1;
-        }
-    }
-    void Send(const Bytes& body) {
-        const uint8_t len[2] = {static_cast<uint8_t>(body.size() >> 8),
-                                static_cast<uint8_t>(body.size())};
-        ASSERT_EQ(::write(m_fd, len, 2), 2);
-        if (!body.empty()) {
-            ASSERT_EQ(::write(m_fd, body.data(), body.size()), static_cast<ssize_t>(body.size()));
-        }
-    }
-    Bytes Receive() {
-        uint8_t len[2];
-        if (!ReadAll(len, 2)) {
-            return {};
-        }
-        Bytes body(static_cast<size_t>(len[0] << 8 | len[1]));
-        if (!ReadAll(body.data(), body.size())) {
-            return {};
-        }
-        return body;
-    }
-
-private:
-    bool ReadAll(uint8_t* p, size_t n) {
-        while (n > 0) {
-            const ssize_t r = ::read(m_fd, p, n);
-            if (r <= 0) {
-                return false;
-            }
-            p += r;
-            n -= static_cast<size_t>(r);
-        }
-        return true;
-    }
-    int m_fd;
+// The reader's end of a socketpair, with the card's end given to the link.
+struct ReaderEnd {
+    explicit ReaderEnd(int end) : fd(end) {}
+    void Send(const Bytes& body) { ASSERT_TRUE(SendFrame(fd.Get(), body)); }
+    Bytes Receive() { return ReceiveFrame(fd.Get()); }
+    void Close() { fd.Close(); }
+    Fd fd;
 };
 
 TEST(VpcdLink, AnswersAtrAndApdusAndEndsWhenTheReaderCloses) {

@@ -2,9 +2,9 @@
 
 #include "platform/registry/RegKey.h"
 #include "tools/reg/RegFormat.h"
+#include "util/WriteAll.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <fcntl.h>
 #include <sstream>
 #include <string>
@@ -26,18 +26,7 @@ bool WriteFileNoFollow(const std::string& path, const std::string& content) {
     if (fd < 0) {
         return false;
     }
-    size_t written = 0;
-    bool ok = true;
-    while (ok && written < content.size()) {
-        const ssize_t n = write(fd, content.data() + written, content.size() - written);
-        if (n > 0) {
-            written += static_cast<size_t>(n);
-        } else if (n < 0 && errno == EINTR) {
-            continue;
-        } else {
-            ok = false;
-        }
-    }
+    const bool ok = velk::WriteAll(fd, content.data(), content.size());
     return close(fd) == 0 && ok;
 }
 
