@@ -14,9 +14,6 @@
 
 namespace {
 
-constexpr int IDOK = 1;
-constexpr int IDCANCEL = 2;
-
 constexpr unsigned IDS_KEY_MISSING = 1430;
 constexpr unsigned IDS_KEY_PRESENT = 1431;
 
