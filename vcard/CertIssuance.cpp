@@ -45,18 +45,7 @@ std::string CardNumber(const CardState& state) {
 }
 
 bool IssueInto(CardState& state, const CertSlot& slot, CertRequest request, const TrustCenter& tc) {
-    const auto keyFile = ParseCardPath(slot.keyFile);
-    const CardKey* key = keyFile ? KeyOf(state, *keyFile) : nullptr;
-    if (key == nullptr) {
-        return false;
-    }
-    auto spki = RsaPublicKeyInfo(key->privateKeyDer);
-    if (!spki) {
-        return false;
-    }
-    request.kind = slot.kind;
-    request.subjectPublicKeyInfo = std::move(*spki);
-    const auto der = tc.Issue(request);
+    const auto der = IssueSlotCertificate(state, slot, std::move(request), tc);
     return der && WriteInto(state, slot.certFile, *der);
 }
 
@@ -69,6 +58,31 @@ bool AddCaFile(CardState& state, std::string_view fileText, const Bytes& der) {
 }
 
 } // namespace
+
+const CertSlot* SlotOfKeyFile(std::string_view keyFile) {
+    for (const CertSlot& slot : kHolderSlots) {
+        if (slot.keyFile == keyFile) {
+            return &slot;
+        }
+    }
+    return keyFile == kCardSlot.keyFile ? &kCardSlot : nullptr;
+}
+
+std::optional<Bytes> IssueSlotCertificate(const CardState& state, const CertSlot& slot,
+                                          CertRequest request, const TrustCenter& tc) {
+    const auto keyFile = ParseCardPath(slot.keyFile);
+    const CardKey* key = keyFile ? KeyOf(state, *keyFile) : nullptr;
+    if (key == nullptr) {
+        return std::nullopt;
+    }
+    auto spki = RsaPublicKeyInfo(key->privateKeyDer);
+    if (!spki) {
+        return std::nullopt;
+    }
+    request.kind = slot.kind;
+    request.subjectPublicKeyInfo = std::move(*spki);
+    return tc.Issue(request);
+}
 
 bool IssueCardCertificates(const CardProfile& profile, CardState& state, const TrustCenter& tc) {
     // A card made without keys (tests of the file system) has nothing to certify.

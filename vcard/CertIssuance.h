@@ -3,6 +3,7 @@
 #include "vcard/CardState.h"
 #include "vcard/TrustCenter.h"
 
+#include <optional>
 #include <string_view>
 
 namespace vcard {
@@ -24,6 +25,16 @@ inline constexpr CertSlot kCardSlot = {"3f00df024571", "3f00df02c500",
                                        CertKind::CardAuthentication};
 inline constexpr std::string_view kIssuingCaFile = "3f00df02c100";
 inline constexpr std::string_view kRootCaFile = "3f00df02c101";
+
+// The slot of a holder key file (or of the card's own key file 4571); null
+// for any other file.
+const CertSlot* SlotOfKeyFile(std::string_view keyFile);
+
+// A certificate of `tc` for the key of `slot` as the card holds it (its
+// public part), of the slot's kind; nullopt when the card has no such key or
+// the signing fails. Writes nothing.
+std::optional<Bytes> IssueSlotCertificate(const CardState& state, const CertSlot& slot,
+                                          CertRequest request, const TrustCenter& tc);
 
 // Issues the certificates that the profile's card gets at creation (see
 // CardCertificates) for the card's own keys and writes them, with the CA

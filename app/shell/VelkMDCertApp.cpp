@@ -7,6 +7,7 @@
 #include "app/shell/Restart.h"
 #include "app/shell/TrayCommands.h"
 #include "app/shell/VelkMDCertDlg.h"
+#include "dialogs/perso/PersonalizeRunner.h"
 #include "platform/qt/MdMessage.h"
 #include "platform/qt/MessageBox.h"
 #include "platform/qt/UiLog.h"
@@ -175,6 +176,7 @@ bool CVelkMDCertApp::CreateMainWindow() {
             m_mainWnd->Exit();
         }
     });
+    InstallPersonalizeRunner();
     auto window = std::make_unique<CVelkMDCertDlg>();
     if (!window->Create()) {
         return false;

@@ -2,6 +2,7 @@
 // minidriver. Key containers are the card's; nothing is kept on disk.
 
 #include "minidriver/csp/CspHandle.h"
+#include "minidriver/md/ContainerKey.h"
 #include "minidriver/md/MdNotify.h"
 #include "minidriver/md/ModuleVersion.h"
 #include "minidriver/md/Readers.h"
@@ -9,11 +10,14 @@
 #include "platform/certstore/WinCryptTypes.h"
 #include "platform/crypto/ProviderInterface.h"
 
+#include <openssl/crypto.h>
 #include <winscard.h>
 
 #include <cstring>
 #include <memory>
 #include <new>
+#include <span>
+#include <vector>
 
 VELK_DEFINE_MODULE_VERSION();
 
@@ -208,9 +212,36 @@ uint32_t SetParam(VelkProviderHandle* handle, uint32_t param, const uint8_t* val
     return handle->pin.Assign(copy.View()) ? 0 : NTE_BAD_DATA;
 }
 
-uint32_t Decrypt(VelkProviderHandle*, uint32_t, const uint8_t*, size_t, uint8_t*, size_t*) {
-    // Decryption with the card's key comes with the personalization.
-    return NTE_NOT_SUPPORTED;
+// The card deciphers with the container's key after the user has given its
+// PIN to the desktop's PIN entry; the key never leaves the card. A PIN set
+// with PP_KEYEXCHANGE_PIN is not used: the card's PIN is always asked for.
+uint32_t Decrypt(VelkProviderHandle* handle, uint32_t keySpec, const uint8_t* ciphertext,
+                 size_t size, uint8_t* plaintext, size_t* plaintextLength) {
+    if (plaintextLength == nullptr || (ciphertext == nullptr && size > 0)) {
+        return ERROR_INVALID_PARAMETER;
+    }
+    if (!handle->container || handle->container->slot.authority || keySpec != AT_KEYEXCHANGE) {
+        return NTE_NO_KEY;
+    }
+    if (size == 0) {
+        return NTE_BAD_DATA;
+    }
+    if (plaintext == nullptr) {
+        // The message is shorter than its cryptogram; no PIN for a size.
+        *plaintextLength = size;
+        return 0;
+    }
+    std::vector<uint8_t> plain;
+    uint32_t result = velkmd::DecipherWithContainer(
+        handle->reader, *handle->container, std::span<const uint8_t>(ciphertext, size), plain);
+    if (result == NTE_BAD_KEYSET) {
+        result = NTE_NO_KEY;
+    }
+    if (result == 0) {
+        result = Put(plain.data(), plain.size(), plaintext, plaintextLength);
+    }
+    OPENSSL_cleanse(plain.data(), plain.size());
+    return result;
 }
 
 const VelkProviderFunctions kFunctions = {

@@ -1,0 +1,185 @@
+// The personalization dialog as a real widget over the in-process PC/SC library, with the
+// project's virtual card in a reader: what it shows for a card as the trust center delivers it,
+// and the PIN buttons' operations as the card answers them.
+
+#include "app/catalogue/Msg.h"
+#include "card/SCard.h"
+#include "dialogs/common/DialogBuilder.h"
+#include "dialogs/perso/DlgPersoTCOS30.h"
+#include "dialogs/perso/PersoIds.h"
+#include "pcscsim/SimControl.h"
+#include "tests/dialogs/PersoAnswers.h"
+#include "tests/dialogs/PromptAnswers.h"
+#include "tests/events/MonitorProbe.h"
+#include "vcard/VirtualCard.h"
+
+#include <QGroupBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+
+namespace {
+
+using namespace dlgtest;
+
+constexpr uint8_t kChangeReferenceData = 0x24;
+constexpr uint8_t kResetRetryCounter = 0x2C;
+
+class PersoDlgTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(m_dir.isValid());
+        CMsg::SetLanguage(0);
+        m_log = (m_dir.path() + "/boxes.log").toStdString();
+        ::setenv("VELKORA_MSGBOX_LOG", m_log.c_str(), 1);
+        pcscsim::ResetAll();
+        pcscsim::AddReader(kReader);
+    }
+    void TearDown() override {
+        ::unsetenv("VELKORA_MSGBOX_LOG");
+        pcscsim::ResetAll();
+    }
+    void Insert(const std::string& profile) {
+        const std::string image =
+            evtest::CardImageCopy(profile, "perso", m_dir.path().toStdString());
+        std::shared_ptr<pcscsim::ICardEndpoint> card = vcard::OpenCard(profile, image);
+        ASSERT_NE(card, nullptr);
+        ASSERT_TRUE(pcscsim::InsertCard(kReader, card));
+    }
+    // The PIN commands the card received since the last look.
+    std::vector<std::vector<uint8_t>> PinCommands() {
+        std::vector<std::vector<uint8_t>> commands;
+        for (const auto& exchange : pcscsim::Trace(kReader)) {
+            const auto& c = exchange.command;
+            if (c.size() > 1 && (c[1] == kChangeReferenceData || c[1] == kResetRetryCounter)) {
+                commands.push_back(c);
+            }
+        }
+        pcscsim::ClearTrace(kReader);
+        return commands;
+    }
+    std::string LastBox() {
+        const auto boxes = Boxes(m_log);
+        return boxes.empty() ? std::string() : BoxText(boxes.back());
+    }
+
+    static constexpr const char* kReader = "Sim Reader 0";
+    QTemporaryDir m_dir;
+    std::string m_log;
+};
+
+TEST_F(PersoDlgTest, DeliveredCardShowsNullPinsAndUnsetPin2sWithTheirCaptions) {
+    Insert("tcos30-blank");
+    CDlgPersoTCOS30 dialog(kReader);
+    dialog.OnInitDialog();
+    dialog.show();
+
+    EXPECT_EQ(dialog.windowTitle(), QString("Personalize TCOS 3.0"));
+    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_CARD_NUMBER).size(), 19);
+    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_CARD_NUMBER_GROUP), QString("Cardnumber"));
+    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_CERTIFICATES_GROUP), QString("Certificates"));
+    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_KEY_STATE),
+              QString("is not available on the card yet"));
+    EXPECT_EQ(States(dialog), "NULL-PIN|PIN2 not set yet|NULL-PIN|SigG PIN2 not set yet");
+    EXPECT_EQ(Captions(dialog),
+              "Null-PIN brechen|PIN2 entsperren|Null-PIN brechen|PIN2 entsperren");
+    // The buttons keep the resource's texts, and the PIN buttons that read alike are told apart
+    // by their frames.
+    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_BACK), QString("Zurück"));
+    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_WRITE_CERTIFICATES),
+              QString("PKS Zertifikate schreiben"));
+    EXPECT_EQ(DlgItem(dialog, IDC_PERSO_SIG_PIN1)->accessibleDescription(), QString("SigG PIN1"));
+
+    // Tab reaches every button, in resource order.
+    QString order;
+    QWidget* start = DlgItem(dialog, IDC_PERSO_BACK);
+    for (QWidget* w = start->nextInFocusChain(); w != start; w = w->nextInFocusChain()) {
+        if (qobject_cast<QPushButton*>(w) != nullptr && w->focusPolicy() & Qt::TabFocus) {
+            order += w->objectName() + ' ';
+        }
+    }
+    EXPECT_EQ(order, QString("1009 1010 1011 1012 1013 1015 "));
+}
+
+TEST_F(PersoDlgTest, NullPinsBreakPin2sGetSetAndMismatchOrCancelSendNothing) {
+    Insert("tcos30-blank");
+    CDlgPersoTCOS30 dialog(kReader);
+    dialog.OnInitDialog();
+    PinCommands();
+
+    // A repeat that differs by a trailing blank, and a cancel at the repeat prompt.
+    std::vector<std::string> groups;
+    AnswerPrompts({"123456", "123456 "}, &groups);
+    dialog.OnCardPin1();
+    EXPECT_EQ(
+        LastBox(),
+        "Die Eingaben für die neue PIN1 stimmen nicht überein. Der Vorgang wird abgebrochen.");
+    AnswerPrompts({"123456", ""});
+    dialog.OnCardPin1();
+    EXPECT_EQ(LastBox(), "Vorgang abgebrochen.");
+    EXPECT_TRUE(PinCommands().empty());
+
+    // Breaking a NULL-PIN asks for the new PIN twice only, and sends the NULL-PIN as old value.
+    groups.clear();
+    AnswerPrompts({"123456", "123456"}, &groups);
+    dialog.OnCardPin1();
+    EXPECT_EQ(groups, (std::vector<std::string>{"neue PIN1", "neue PIN1"}));
+    EXPECT_EQ(LastBox(), "PIN1 Änderung erfolgreich");
+    const auto sent = PinCommands();
+    ASSERT_EQ(sent.size(), 1u);
+    EXPECT_EQ(sent[0], (std::vector<uint8_t>{0x00, 0x24, 0x00, 0x00, 12, 0, 0, 0, 0, 0, 0, '1', '2',
+                                             '3', '4', '5', '6'}));
+
+    AnswerPrompts({"654321", "654321"});
+    dialog.OnSigPin1();
+    EXPECT_EQ(LastBox(), "SigG PIN1 Änderung erfolgreich");
+
+    // A PIN2 not set yet gets its first value from its PIN1.
+    groups.clear();
+    AnswerPrompts({"123456", "11112222", "11112222"}, &groups);
+    dialog.OnCardPin2();
+    EXPECT_EQ(groups, (std::vector<std::string>{"PIN1", "neue PIN2", "neue PIN2"}));
+    EXPECT_EQ(LastBox(), "PIN2 Entsperren erfolgreich");
+    AnswerPrompts({"654321", "33334444", "33334444"});
+    dialog.OnSigPin2();
+    EXPECT_EQ(LastBox(), "SigG PIN2 Entsperren erfolgreich");
+
+    EXPECT_EQ(States(dialog),
+              "OK (3 retries left)|OK (3 retries left)|OK (3 retries left)|OK (3 retries left)");
+    EXPECT_EQ(Captions(dialog), "PIN ändern|PIN2 ändern|PIN ändern|PIN2 ändern");
+
+    // Change mode with a wrong old PIN: the card refuses, and the lost try shows at once.
+    AnswerPrompts({"000000", "999999", "999999"});
+    dialog.OnSigPin2();
+    EXPECT_EQ(LastBox(), "SigG PIN2 Änderung fehlgeschlagen");
+    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_PIN_STATE + 3), QString("OK (2 retries left)"));
+}
+
+TEST_F(PersoDlgTest, CardWithoutTcosNumberKeepsTheResourceCaptionsAndCaseStillSelectsUnblock) {
+    Insert("micardo");
+    CDlgPersoTCOS30 dialog(kReader);
+    dialog.OnInitDialog();
+    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_CARD_NUMBER), QString("0000000000000000000"));
+    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_KEY_STATE), QString());
+    EXPECT_EQ(States(dialog), "|||");
+    EXPECT_EQ(Captions(dialog),
+              "Karten Pin ändern|Karten PIN2 ändern|SigG Pin ändern|SigG PIN2 ändern");
+    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_CARD_NUMBER_GROUP), QString("Cardnumber"));
+
+    std::vector<std::string> groups;
+    SetDlgItemText(dialog, IDC_PERSO_CARD_PIN1, "pin ENTSPERREN");
+    AnswerPrompts({""}, &groups);
+    dialog.OnCardPin1();
+    EXPECT_EQ(groups, std::vector<std::string>{"PIN2"});
+    SetDlgItemText(dialog, IDC_PERSO_SIG_PIN1, "NULL-pin BRECHEN");
+    groups.clear();
+    AnswerPrompts({""}, &groups);
+    dialog.OnSigPin1();
+    EXPECT_EQ(groups, std::vector<std::string>{"neue SigG PIN1"});
+    EXPECT_EQ(LastBox(), "Vorgang abgebrochen.");
+}
+
+} // namespace
