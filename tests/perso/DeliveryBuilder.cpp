@@ -3,9 +3,11 @@
 #include <openssl/bn.h>
 #include <openssl/cms.h>
 #include <openssl/evp.h>
+#include <openssl/objects.h>
 #include <openssl/param_build.h>
 #include <openssl/pkcs7.h>
 #include <openssl/x509.h>
+#include <openssl/x509v3.h>
 
 #include <memory>
 #include <stdexcept>
@@ -60,7 +62,8 @@ KeyPtr PublicKeyForModulus(const Bytes& modulus) {
     return KeyPtr(key);
 }
 
-Bytes Certificate(EVP_PKEY* subjectKey, EVP_PKEY* signingKey, const std::string& commonName) {
+Bytes Certificate(EVP_PKEY* subjectKey, EVP_PKEY* signingKey, const std::string& commonName,
+                  std::size_t padding = 0) {
     CertPtr cert(X509_new());
     Check(cert != nullptr, "certificate");
     X509_set_version(cert.get(), 2);
@@ -72,6 +75,19 @@ Bytes Certificate(EVP_PKEY* subjectKey, EVP_PKEY* signingKey, const std::string&
                                reinterpret_cast<const unsigned char*>(commonName.c_str()), -1, -1,
                                0);
     X509_set_issuer_name(cert.get(), name);
+    if (padding > 0) {
+        std::unique_ptr<ASN1_OBJECT, Deleter<ASN1_OBJECT_free>> oid(
+            OBJ_txt2obj("1.3.6.1.4.1.55555.1", 1));
+        std::unique_ptr<ASN1_OCTET_STRING, Deleter<ASN1_OCTET_STRING_free>> value(
+            ASN1_OCTET_STRING_new());
+        const Bytes filler(padding, 0x55);
+        Check(oid && value &&
+                  ASN1_OCTET_STRING_set(value.get(), filler.data(), static_cast<int>(padding)) == 1,
+              "padding");
+        std::unique_ptr<X509_EXTENSION, Deleter<X509_EXTENSION_free>> extension(
+            X509_EXTENSION_create_by_OBJ(nullptr, oid.get(), 0, value.get()));
+        Check(extension && X509_add_ext(cert.get(), extension.get(), -1) == 1, "extension");
+    }
     Check(X509_set_pubkey(cert.get(), subjectKey) == 1 &&
               X509_sign(cert.get(), signingKey, EVP_sha256()) > 0,
           "signing");
@@ -120,10 +136,11 @@ TestCert MakeCertificate(int bits, const std::string& commonName) {
     return {Certificate(key.get(), key.get(), commonName), modulus};
 }
 
-Bytes CertificateForModulus(const Bytes& modulus, const std::string& commonName) {
+Bytes CertificateForModulus(const Bytes& modulus, const std::string& commonName,
+                            std::size_t padding) {
     const KeyPtr subject = PublicKeyForModulus(modulus);
     const KeyPtr signer = RsaKey(1024);
-    return Certificate(subject.get(), signer.get(), commonName);
+    return Certificate(subject.get(), signer.get(), commonName, padding);
 }
 
 Bytes CertsOnlyP7(const std::vector<Bytes>& certificates) {

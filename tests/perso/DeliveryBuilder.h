@@ -18,8 +18,10 @@ struct TestCert {
 // A self-signed certificate for a fresh RSA key of `bits`.
 TestCert MakeCertificate(int bits, const std::string& commonName);
 // A self-signed certificate for the given modulus (exponent 65537), signed by a throw-away key:
-// for certificates that must match a card key whose private half stays on the card.
-Bytes CertificateForModulus(const Bytes& modulus, const std::string& commonName);
+// for certificates that must match a card key whose private half stays on the card. `padding`
+// bytes in an extension of its own make it as large as a test needs.
+Bytes CertificateForModulus(const Bytes& modulus, const std::string& commonName,
+                            std::size_t padding = 0);
 
 // ContentInfo of type signedData, certs-only, carrying `certificates` in order.
 Bytes CertsOnlyP7(const std::vector<Bytes>& certificates);
