@@ -52,6 +52,10 @@ std::string Captions(const CDlgPersoTCOS30& dialog) {
     return Joined(dialog, IDC_PERSO_CARD_PIN1);
 }
 
+std::string ItemText(const CDlgPersoTCOS30& dialog, int id) {
+    return GetDlgItemText(dialog, id).toStdString();
+}
+
 std::string BoxText(const std::string& box) {
     // msgbox, icon, caption, text, answer
     std::size_t start = 0;

@@ -15,6 +15,9 @@ void AnswerPrompts(std::vector<std::string> entries, std::vector<std::string>* g
 std::string States(const CDlgPersoTCOS30& dialog);
 std::string Captions(const CDlgPersoTCOS30& dialog);
 
+// The text of control `id`.
+std::string ItemText(const CDlgPersoTCOS30& dialog, int id);
+
 // The text of a message box line of the box log.
 std::string BoxText(const std::string& box);
 

@@ -77,21 +77,20 @@ TEST_F(PersoDlgTest, DeliveredCardShowsNullPinsAndUnsetPin2sWithTheirCaptions) {
     dialog.OnInitDialog();
     dialog.show();
 
-    EXPECT_EQ(dialog.windowTitle(), QString("Personalize TCOS 3.0"));
-    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_CARD_NUMBER).size(), 19);
-    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_CARD_NUMBER_GROUP), QString("Cardnumber"));
-    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_CERTIFICATES_GROUP), QString("Certificates"));
-    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_KEY_STATE),
-              QString("is not available on the card yet"));
+    EXPECT_EQ(dialog.windowTitle().toStdString(), "Personalize TCOS 3.0");
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_CARD_NUMBER).size(), 19u);
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_CARD_NUMBER_GROUP), "Cardnumber");
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_CERTIFICATES_GROUP), "Certificates");
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_KEY_STATE), "is not available on the card yet");
     EXPECT_EQ(States(dialog), "NULL-PIN|PIN2 not set yet|NULL-PIN|SigG PIN2 not set yet");
     EXPECT_EQ(Captions(dialog),
               "Null-PIN brechen|PIN2 entsperren|Null-PIN brechen|PIN2 entsperren");
     // The buttons keep the resource's texts, and the PIN buttons that read alike are told apart
     // by their frames.
-    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_BACK), QString("Zurück"));
-    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_WRITE_CERTIFICATES),
-              QString("PKS Zertifikate schreiben"));
-    EXPECT_EQ(DlgItem(dialog, IDC_PERSO_SIG_PIN1)->accessibleDescription(), QString("SigG PIN1"));
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_BACK), "Zurück");
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_WRITE_CERTIFICATES), "PKS Zertifikate schreiben");
+    EXPECT_EQ(DlgItem(dialog, IDC_PERSO_SIG_PIN1)->accessibleDescription().toStdString(),
+              "SigG PIN1");
 
     // Tab reaches every button, in resource order.
     QString order;
@@ -101,7 +100,7 @@ TEST_F(PersoDlgTest, DeliveredCardShowsNullPinsAndUnsetPin2sWithTheirCaptions) {
             order += w->objectName() + ' ';
         }
     }
-    EXPECT_EQ(order, QString("1009 1010 1011 1012 1013 1015 "));
+    EXPECT_EQ(order.toStdString(), "1009 1010 1011 1012 1013 1015 ");
 }
 
 TEST_F(PersoDlgTest, NullPinsBreakPin2sGetSetAndMismatchOrCancelSendNothing) {
@@ -155,19 +154,19 @@ TEST_F(PersoDlgTest, NullPinsBreakPin2sGetSetAndMismatchOrCancelSendNothing) {
     AnswerPrompts({"000000", "999999", "999999"});
     dialog.OnSigPin2();
     EXPECT_EQ(LastBox(), "SigG PIN2 Änderung fehlgeschlagen");
-    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_PIN_STATE + 3), QString("OK (2 retries left)"));
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_PIN_STATE + 3), "OK (2 retries left)");
 }
 
 TEST_F(PersoDlgTest, CardWithoutTcosNumberKeepsTheResourceCaptionsAndCaseStillSelectsUnblock) {
     Insert("micardo");
     CDlgPersoTCOS30 dialog(kReader);
     dialog.OnInitDialog();
-    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_CARD_NUMBER), QString("0000000000000000000"));
-    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_KEY_STATE), QString());
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_CARD_NUMBER), "0000000000000000000");
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_KEY_STATE), "");
     EXPECT_EQ(States(dialog), "|||");
     EXPECT_EQ(Captions(dialog),
               "Karten Pin ändern|Karten PIN2 ändern|SigG Pin ändern|SigG PIN2 ändern");
-    EXPECT_EQ(GetDlgItemText(dialog, IDC_PERSO_CARD_NUMBER_GROUP), QString("Cardnumber"));
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_CARD_NUMBER_GROUP), "Cardnumber");
 
     std::vector<std::string> groups;
     SetDlgItemText(dialog, IDC_PERSO_CARD_PIN1, "pin ENTSPERREN");
