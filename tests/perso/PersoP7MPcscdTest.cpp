@@ -5,6 +5,8 @@
 
 #include "app/catalogue/Msg.h"
 #include "card/SCard.h"
+#include "dialogs/perso/DeliveryCipher.h"
+#include "dialogs/perso/DeliveryWalk.h"
 #include "dialogs/perso/DlgPersoTCOS30.h"
 #include "monitor/CCert.h"
 #include "tests/dialogs/PersoAnswers.h"
@@ -22,6 +24,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <atomic>
 #include <cstdlib>
 #include <fstream>
@@ -179,8 +182,28 @@ const std::string kNotForCard = "warning|Personalization|Personalization failed.
 
 TEST_F(PersoP7MPcscdTest, BadInputEndsWithItsMessageAndWritesNothing) {
     const std::vector<Bytes> before = CertFiles();
-    const Bytes good = P7M(Issued());
-    const std::string goodPath = Save(good, "good.p7m");
+    const auto auth = vcard::CardAuthenticationCertificate(Card());
+    ASSERT_TRUE(auth.has_value());
+    const auto delivery =
+        vcard::EncryptDelivery(vcard::BuildCertsOnlySignedData(Issued()), kTelePassword);
+    ASSERT_TRUE(delivery.has_value());
+    const auto good = vcard::EnvelopForRecipient(*auth, *delivery);
+    ASSERT_TRUE(good.has_value());
+    const std::string goodPath = Save(*good, "good.p7m");
+    // One wrong password in 256 gives a plaintext that starts like a SEQUENCE; take one that
+    // does not.
+    std::string wrong;
+    for (const char* candidate : {"Falsch99", "Anders77", "Fremd555"}) {
+        const auto ciphertext = LocateDeliveryCiphertext(*delivery);
+        std::array<uint8_t, kTelePasswordKeySize> key{};
+        velk::SecureBuffer plaintext(DeliveryPlaintextSize(ciphertext.size()));
+        if (TelePasswordKey(candidate, key) && DecryptDelivery(ciphertext, key, plaintext) &&
+            !BeginsWithSequence(plaintext.Bytes())) {
+            wrong = candidate;
+            break;
+        }
+    }
+    ASSERT_FALSE(wrong.empty());
     bool restarted = true;
 
     EXPECT_EQ(Personalize("", goodPath), Boxes{kAborted});
@@ -193,7 +216,7 @@ TEST_F(PersoP7MPcscdTest, BadInputEndsWithItsMessageAndWritesNothing) {
     // card is asked.
     EXPECT_EQ(Personalize(kTelePassword, Save(Bytes(300, 0xA5), "garbage.p7m")),
               Boxes{kNotForCard});
-    const Bytes half(good.begin(), good.begin() + static_cast<long>(good.size() / 2));
+    const Bytes half(good->begin(), good->begin() + static_cast<long>(good->size() / 2));
     EXPECT_EQ(Personalize(kTelePassword, Save(half, "half.p7m")), Boxes{kNotForCard});
     const auto other = vcard::BuildFreshCard(*vcard::FindProfile("tcos30-blank"));
     ASSERT_TRUE(other.has_value());
@@ -207,8 +230,6 @@ TEST_F(PersoP7MPcscdTest, BadInputEndsWithItsMessageAndWritesNothing) {
 
     // The card opens these two: the certificates without their tele-password encryption, and
     // the right delivery under a wrong tele-password.
-    const auto auth = vcard::CardAuthenticationCertificate(Card());
-    ASSERT_TRUE(auth.has_value());
     const auto bare = vcard::EnvelopForRecipient(*auth, vcard::BuildCertsOnlySignedData(Issued()));
     ASSERT_TRUE(bare.has_value());
     s_world->pinentry.Queue({kCardPin, kCardPin});
@@ -217,7 +238,7 @@ TEST_F(PersoP7MPcscdTest, BadInputEndsWithItsMessageAndWritesNothing) {
                     "nicht zu Ihre Karte"});
     // (A password that differs only in the low bits of its characters would be the same key:
     // DES ignores them.)
-    EXPECT_EQ(Personalize("Falsch99", goodPath, &restarted),
+    EXPECT_EQ(Personalize(wrong.c_str(), goodPath, &restarted),
               Boxes{"warning|Personalisierung|Personalisierung abgebrochen. Das Telepasswort ist "
                     "scheinbar falsch."});
     EXPECT_FALSE(restarted);
