@@ -2,9 +2,14 @@
 # The demo: installs what is missing, builds, and runs velkora-certmgr against a virtual
 # T-COS 3.0 signature card in a reader of a private pcscd, so that the card's certificates
 # show up in the user's certificate store.
-#   bash scripts/run.sh [velkora-certmgr arguments...]
+#   bash scripts/run.sh [--delivered] [--] [velkora-certmgr arguments...]
+#   bash scripts/run.sh --help
 # (the build is build/default; VELK_DEMO_BUILD_DIR=DIR uses another existing build)
 #
+# - --delivered: the card is one as the trust center delivers it (NULL-PINs, only its card
+#   authentication certificate), with its own image beside the other demo card's, the trust
+#   center's P7M of the holder's certificates and its tele-password (kept in a file only the
+#   user reads); the script prints both and how to personalize the card.
 # - The card types and the provider are registered in a demo machine hive under the user's
 #   data folder ($XDG_DATA_HOME/velkora, else ~/.local/share/velkora), never in the system's
 #   /etc/velkora/machine.hive: the build tree's module paths would stay there after the demo,
@@ -21,6 +26,37 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
+usage() {
+    cat <<'USAGE'
+usage: bash scripts/run.sh [--delivered] [--] [velkora-certmgr arguments...]
+Installs what is missing, builds, and runs velkora-certmgr with a virtual T-COS 3.0 card in
+a reader of a private pcscd. Ctrl+C stops the program, the card and pcscd.
+  --delivered  a card as the trust center delivers it (NULL-PINs, only the card
+               authentication certificate): demo-delivered-card.img in the demo data folder,
+               its P7M (demo-delivered-card.p7m) and tele-password, printed with a hint how
+               to personalize the card
+  -h, --help   this text (velkora-certmgr's own: bash scripts/run.sh -- --help)
+Everything after these options (or after --) goes to velkora-certmgr.
+VELK_DEMO_BUILD_DIR=DIR uses another existing build instead of build/default.
+USAGE
+}
+delivered=0
+while (($#)); do
+    case $1 in
+    --delivered) delivered=1 ;;
+    -h | --help)
+        usage
+        exit 0
+        ;;
+    --)
+        shift
+        break
+        ;;
+    *) break ;;
+    esac
+    shift
+done
+
 if [[ $EUID -eq 0 ]] || ! command -v sudo >/dev/null; then
     bash scripts/install-deps.sh
 else
@@ -29,7 +65,7 @@ fi
 # Only what the demo runs is built. VELK_DEMO_BUILD_DIR names an existing build to use instead
 # of the default preset's.
 targets=(velkora-certmgr velkora-store velkora-vcard velkora-md-install velkcsp velkoramd
-    velkora-pkcs11)
+    velkora-pkcs11 velkora-trustcenter)
 if [[ -n ${VELK_DEMO_BUILD_DIR:-} ]]; then
     build=$VELK_DEMO_BUILD_DIR
     cmake -S "$root" -B "$build" >/dev/null
@@ -43,6 +79,7 @@ fi
 program=$build/app/shell/velkora-certmgr
 store=$build/tools/store/velkora-store
 vcard=$build/vcard/velkora-vcard
+trustcenter=$build/vcard/velkora-trustcenter
 mdinstall=$build/minidriver/velkora-md-install
 modules=$build/minidriver/modules
 
@@ -90,11 +127,22 @@ echo "Registering the card types and the provider in $VELKORA_MACHINE_HIVE"
 eval "$(bash scripts/pcscd-start.sh --readers 2 --owner $$)"
 pcscd_up=1
 read -r card_port _ <<<"$VELK_VPCD_PORTS"
-image=$data/demo-card.img
+# The delivered card has an image of its own: personalizing it never touches the other card.
+if ((delivered)); then
+    profile=tcos30-blank
+    image=$data/demo-delivered-card.img
+    p7m=$data/demo-delivered-card.p7m
+    tele_password_file=$data/demo-delivered-card.telepassword
+    # A P7M left from an image that is gone belongs to no card any more.
+    [[ -e $image ]] || rm -f "$p7m"
+else
+    profile=tcos30
+    image=$data/demo-card.img
+fi
 if [[ ! -e $image ]]; then
     echo "Making the virtual T-COS 3.0 card $image (first run: keys and certificates)..."
 fi
-"$vcard" --profile tcos30 --image "$image" --port "$card_port" &
+"$vcard" --profile "$profile" --image "$image" --port "$card_port" &
 card_pid=$!
 first_reader=${VELK_READER_NAMES%%|*}
 # The first scan of the program is to find the card already in its reader.
@@ -103,6 +151,22 @@ for _ in $(seq 300); do
     kill -0 "$card_pid" 2>/dev/null || { echo "velkora-vcard ended early" >&2; exit 1; }
     sleep 0.2
 done
+
+# --- The trust center's delivery for the delivered card: made once, kept beside its image ---
+if ((delivered)); then
+    if [[ ! -s $tele_password_file ]]; then
+        # Ten letters and digits; the file is the user's only.
+        (
+            umask 077
+            LC_ALL=C tr -dc 'A-Za-z0-9' </dev/urandom | head -c 10 >"$tele_password_file" || true
+        )
+    fi
+    tele_password=$(<"$tele_password_file")
+    if [[ ! -e $p7m ]]; then
+        echo "The trust center writes the card's certificates to $p7m"
+        "$trustcenter" deliver --image "$image" --out "$p7m" --tele-password-file "$tele_password_file"
+    fi
+fi
 
 # --- Desktop -------------------------------------------------------------------------------
 if [[ -z ${DISPLAY:-} && -z ${WAYLAND_DISPLAY:-} ]]; then
@@ -139,6 +203,13 @@ echo "    $store -user -store MY"
 echo
 "$store" -user -store MY | sed 's/^/    /'
 echo
+if ((delivered)); then
+    echo "The trust center's P7M: $p7m, tele-password: $tele_password"
+    echo "To personalize: Show Certificates, select \"Card Authentication\", Personalize; change" \
+        "the NULL-PINs of Card PIN1 and SigG PIN1, then \"PKS Zertifikate schreiben\" with $p7m" \
+        "and the tele-password $tele_password."
+    echo
+fi
 echo "Press Ctrl+C to stop the program, the card and pcscd."
 
 status=0

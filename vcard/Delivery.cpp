@@ -9,7 +9,9 @@
 #include <openssl/evp.h>
 #include <openssl/x509.h>
 
+#include <algorithm>
 #include <climits>
+#include <initializer_list>
 #include <memory>
 
 namespace vcard {

@@ -300,6 +300,7 @@ std::optional<Bytes> TrustCenter::Issue(const CertRequest& request) const {
         break;
     }
     const std::string altName = "email:" + request.email;
+    const std::string filler(request.fillerBytes, 'x');
     if (!AddConfExtension(cert.get(), issuer, NID_basic_constraints, "critical,CA:FALSE") ||
         !AddConfExtension(cert.get(), issuer, NID_key_usage, keyUsage) ||
         (extendedKeyUsage &&
@@ -309,6 +310,8 @@ std::optional<Bytes> TrustCenter::Issue(const CertRequest& request) const {
         !AddConfExtension(cert.get(), issuer, NID_subject_key_identifier, "hash") ||
         !AddConfExtension(cert.get(), issuer, NID_authority_key_identifier, "keyid:always") ||
         (request.kind == CertKind::Signature && !AddQcStatements(cert.get())) ||
+        (!filler.empty() &&
+         !AddConfExtension(cert.get(), issuer, NID_netscape_comment, filler.c_str())) ||
         X509_sign(cert.get(), m_keys->issuingKey.get(), EVP_sha256()) <= 0) {
         return std::nullopt;
     }

@@ -24,6 +24,9 @@ struct CertRequest {
     std::string commonName;
     std::string email;        // empty: no emailAddress attribute
     std::string serialNumber; // empty: no serialNumber attribute (the card number, for example)
+    // > 0: a non-critical comment extension of this many characters, so that a
+    // test gets a certificate larger than the card file it is meant for.
+    size_t fillerBytes = 0;
 };
 
 // The demo trust center of the virtual cards: a root CA and an issuing CA

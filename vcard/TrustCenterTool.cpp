@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstring>
 #include <fcntl.h>
-#include <fstream>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -67,6 +66,7 @@ struct Secret {
 // a UTF-8 argument becomes Latin-1; bytes that are no UTF-8 stay as they are.
 bool ToLatin1(const std::string& in, std::string& out) {
     std::string result;
+    result.reserve(in.size()); // no reallocation leaves a copy behind
     for (size_t i = 0; i < in.size(); ++i) {
         const auto c = static_cast<unsigned char>(in[i]);
         if (c < 0x80) {
@@ -92,9 +92,28 @@ bool ToLatin1(const std::string& in, std::string& out) {
     return true;
 }
 
+// Read by hand into a buffer that is wiped, not through a stream whose
+// buffer would keep the password.
 bool ReadFirstLine(const std::string& path, std::string& out) {
-    std::ifstream in(path, std::ios::binary);
-    return in && std::getline(in, out) && !out.empty();
+    const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        return false;
+    }
+    char buffer[256];
+    ssize_t n = 0;
+    do {
+        n = read(fd, buffer, sizeof buffer);
+    } while (n < 0 && errno == EINTR);
+    close(fd);
+    size_t length = 0;
+    while (n > 0 && length < static_cast<size_t>(n) && buffer[length] != '\n' &&
+           buffer[length] != '\r') {
+        ++length;
+    }
+    out.reserve(length);
+    out.assign(buffer, length);
+    OPENSSL_cleanse(buffer, sizeof buffer);
+    return !out.empty();
 }
 
 struct Options {

@@ -263,6 +263,36 @@ DWORD DecryptContent(const EVP_CIPHER* cipher, std::span<const uint8_t> key,
     return 0;
 }
 
+CmsPtr ParseCms(std::span<const uint8_t> der) {
+    return DecodeElement<CmsPtr>(der, d2i_CMS_ContentInfo);
+}
+
+// OpenSSL's view of the message and the walk's. A message in BER (indefinite
+// lengths, as streaming tools write it) is walked in OpenSSL's DER of it,
+// parsed once more, so that both views list the recipients in one order.
+DWORD ParseMessage(std::span<const uint8_t> message, CmsEnvelopeParts& parts,
+                   std::vector<uint8_t>& canonical, CmsPtr& cms) {
+    const DWORD walked = velk::crypto::WalkEnvelopedMessage(message, parts);
+    cms = ParseCms(message);
+    if (walked == CRYPT_E_UNEXPECTED_MSG_TYPE || !cms) {
+        return walked != 0 ? walked : CRYPT_E_ASN1_CORRUPT;
+    }
+    if (walked == 0) {
+        return 0;
+    }
+    unsigned char* der = nullptr;
+    const int length = i2d_CMS_ContentInfo(cms.get(), &der);
+    if (length > 0) {
+        canonical.assign(der, der + length);
+    }
+    OPENSSL_free(der);
+    cms = ParseCms(canonical);
+    if (!cms || velk::crypto::WalkEnvelopedMessage(canonical, parts) != 0) {
+        return walked;
+    }
+    return 0;
+}
+
 DWORD DecryptMessage(const CRYPT_DECRYPT_MESSAGE_PARA* para, std::span<const uint8_t> message,
                      BYTE* pbDecrypted, DWORD* pcbDecrypted, PCCERT_CONTEXT* ppXchgCert) {
     if (para == nullptr || para->cbSize < sizeof(CRYPT_DECRYPT_MESSAGE_PARA) ||
@@ -270,13 +300,10 @@ DWORD DecryptMessage(const CRYPT_DECRYPT_MESSAGE_PARA* para, std::span<const uin
         return E_INVALIDARG;
     }
     CmsEnvelopeParts parts;
-    if (const DWORD error = velk::crypto::WalkEnvelopedMessage(message, parts)) {
+    std::vector<uint8_t> canonical;
+    CmsPtr cms;
+    if (const DWORD error = ParseMessage(message, parts, canonical, cms)) {
         return error;
-    }
-    const unsigned char* p = message.data();
-    const CmsPtr cms(d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(message.size())));
-    if (!cms) {
-        return CRYPT_E_ASN1_CORRUPT;
     }
     if (OBJ_obj2nid(CMS_get0_type(cms.get())) != NID_pkcs7_enveloped) {
         return CRYPT_E_UNEXPECTED_MSG_TYPE;

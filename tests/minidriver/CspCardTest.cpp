@@ -324,15 +324,19 @@ TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
     EXPECT_FALSE(CryptGetUserKey(prov, AT_SIGNATURE, &key));
     EXPECT_EQ(GetLastError(), NTE_NO_KEY);
     ASSERT_TRUE(CryptGetUserKey(prov, AT_KEYEXCHANGE, &key));
-    // Too small a buffer tells the size; decryption is not offered yet.
+    // Too small a buffer tells the size.
     BYTE small[8] = {};
     length = sizeof small;
     EXPECT_FALSE(CryptGetKeyParam(key, KP_CERTIFICATE, small, &length, 0));
     EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_MORE_DATA));
     EXPECT_GT(length, 500u);
+    // Decryption asks for the key's PIN first; a cancel ends it.
+    const mdtest::ScriptedPinEntry pinentry(m_dir);
+    pinentry.Queue({"CANCEL"});
     BYTE block[256] = {};
     length = sizeof block;
     EXPECT_FALSE(CryptDecrypt(key, 0, TRUE, 0, block, &length));
+    EXPECT_EQ(GetLastError(), static_cast<DWORD>(SCARD_W_CANCELLED_BY_USER));
     CryptDestroyKey(key);
     // Only PIN parameters are taken.
     EXPECT_FALSE(CryptSetProvParam(prov, PP_NAME, reinterpret_cast<const BYTE*>("x"), 0));

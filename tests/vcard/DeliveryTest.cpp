@@ -127,10 +127,25 @@ Bytes ModulusOf(X509* cert) {
     return out;
 }
 
+// Removed also when an assertion ends the test early.
+struct TempDir {
+    fs::path path;
+    TempDir() {
+        char pattern[] = "/tmp/velk-delivery-XXXXXX";
+        if (mkdtemp(pattern) != nullptr) {
+            path = pattern;
+        }
+    }
+    ~TempDir() {
+        std::error_code ignored;
+        fs::remove_all(path, ignored);
+    }
+};
+
 TEST(Delivery, P7mOpensWithTheCardKeyAndCarriesCertificatesOfTheCardsKeys) {
-    char pattern[] = "/tmp/velk-delivery-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    const fs::path dir = pattern;
+    const TempDir temp;
+    ASSERT_FALSE(temp.path.empty());
+    const fs::path& dir = temp.path;
     const auto profile = vcard::FindProfile("tcos30-blank");
     ASSERT_TRUE(profile);
     auto card = vcard::BuildFreshCard(*profile);
@@ -170,11 +185,24 @@ TEST(Delivery, P7mOpensWithTheCardKeyAndCarriesCertificatesOfTheCardsKeys) {
         EXPECT_EQ(ModulusOf(sk_X509_value(certs, i)), file->records[0]) << i;
     }
 
+    // An oversized certificate, as tests of the personalization need one, still
+    // carries the card's key.
+    vcard::CertRequest big;
+    big.fillerBytes = 2100;
+    const auto oversized =
+        vcard::IssueSlotCertificate(*card, *vcard::SlotOfKeyFile("3f00df024531"), big, *tc);
+    ASSERT_TRUE(oversized);
+    EXPECT_GT(oversized->size(), 2048u);
+    const unsigned char* o = oversized->data();
+    UniqueX509 bigCert(d2i_X509(nullptr, &o, static_cast<long>(oversized->size())));
+    ASSERT_TRUE(bigCert);
+    EXPECT_EQ(ModulusOf(bigCert.get()),
+              card->files.Find(*vcard::ParseCardPath("3f00df024531"))->records[0]);
+
     // Another card's certificate cannot open it.
     auto other = vcard::BuildFreshCard(*profile);
     ASSERT_TRUE(other && vcard::IssueCardCertificates(*profile, *other, *tc));
     EXPECT_TRUE(OpenWithCardKey(p7m, *other).empty());
-    fs::remove_all(dir);
 }
 
 } // namespace
