@@ -2,7 +2,8 @@
 #include "dialogs/perso/CardKeyMatch.h"
 #include "dialogs/perso/DeliveryCipher.h"
 #include "dialogs/perso/P7Certificates.h"
-#include "tests/perso/DeliveryBuilder.h"
+#include "tests/perso/CertificateMaker.h"
+#include "vcard/Delivery.h"
 
 #include <gtest/gtest.h>
 
@@ -23,6 +24,14 @@ std::string KeyText(std::string_view password) {
 
 Bytes ToBytes(std::span<const uint8_t> span) {
     return {span.begin(), span.end()};
+}
+
+Bytes CertsOnlyP7(const std::vector<Bytes>& certificates) {
+    return vcard::BuildCertsOnlySignedData(certificates);
+}
+
+Bytes Delivery(const Bytes& plaintext, const std::string& telePassword) {
+    return vcard::EncryptDelivery(plaintext, telePassword).value_or(Bytes{});
 }
 
 class DeliveryWalkTest : public ::testing::Test {

@@ -13,7 +13,7 @@
 #include "tests/dialogs/PromptAnswers.h"
 #include "tests/minidriver/MdTestEnv.h"
 #include "tests/monitor/MonitorEnv.h"
-#include "tests/perso/DeliveryBuilder.h"
+#include "tests/perso/CertificateMaker.h"
 #include "tests/support/VirtualPcscd.h"
 #include "vcard/CardImage.h"
 #include "vcard/CardPath.h"

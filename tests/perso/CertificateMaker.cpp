@@ -1,11 +1,9 @@
-#include "tests/perso/DeliveryBuilder.h"
+#include "tests/perso/CertificateMaker.h"
 
 #include <openssl/bn.h>
-#include <openssl/cms.h>
 #include <openssl/evp.h>
 #include <openssl/objects.h>
 #include <openssl/param_build.h>
-#include <openssl/pkcs7.h>
 #include <openssl/x509.h>
 #include <openssl/x509v3.h>
 
@@ -94,36 +92,6 @@ Bytes Certificate(EVP_PKEY* subjectKey, EVP_PKEY* signingKey, const std::string&
     return Der(cert.get(), i2d_X509);
 }
 
-void AppendTlv(Bytes& out, uint8_t tag, const Bytes& value) {
-    out.push_back(tag);
-    const std::size_t n = value.size();
-    if (n < 0x80) {
-        out.push_back(static_cast<uint8_t>(n));
-    } else if (n < 0x100) {
-        out.insert(out.end(), {0x81, static_cast<uint8_t>(n)});
-    } else if (n < 0x10000) {
-        out.insert(out.end(), {0x82, static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(n)});
-    } else {
-        out.insert(out.end(), {0x83, static_cast<uint8_t>(n >> 16), static_cast<uint8_t>(n >> 8),
-                               static_cast<uint8_t>(n)});
-    }
-    out.insert(out.end(), value.begin(), value.end());
-}
-
-Bytes Tlv(uint8_t tag, const Bytes& value) {
-    Bytes out;
-    AppendTlv(out, tag, value);
-    return out;
-}
-
-Bytes Concat(std::initializer_list<Bytes> parts) {
-    Bytes out;
-    for (const auto& part : parts) {
-        out.insert(out.end(), part.begin(), part.end());
-    }
-    return out;
-}
-
 } // namespace
 
 TestCert MakeCertificate(int bits, const std::string& commonName) {
@@ -141,64 +109,6 @@ Bytes CertificateForModulus(const Bytes& modulus, const std::string& commonName,
     const KeyPtr subject = PublicKeyForModulus(modulus);
     const KeyPtr signer = RsaKey(1024);
     return Certificate(subject.get(), signer.get(), commonName, padding);
-}
-
-Bytes CertsOnlyP7(const std::vector<Bytes>& certificates) {
-    Bytes certs;
-    for (const auto& cert : certificates) {
-        certs.insert(certs.end(), cert.begin(), cert.end());
-    }
-    const Bytes signedDataOid = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
-    const Bytes dataOid = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x01};
-    const Bytes signedData = Tlv(0x30, Concat({{0x02, 0x01, 0x01},
-                                               {0x31, 0x00},
-                                               Tlv(0x30, dataOid),
-                                               Tlv(0xA0, certs),
-                                               {0x31, 0x00}}));
-    return Tlv(0x30, Concat({signedDataOid, Tlv(0xA0, signedData)}));
-}
-
-Bytes Delivery(const Bytes& plaintext, const std::string& telePassword) {
-    std::string key = telePassword;
-    while (key.size() < 24) {
-        key += telePassword;
-    }
-    key.resize(24);
-    const Bytes iv(8, 0x5A);
-    Bytes ciphertext(plaintext.size() + 8);
-    std::unique_ptr<EVP_CIPHER_CTX, Deleter<EVP_CIPHER_CTX_free>> ctx(EVP_CIPHER_CTX_new());
-    int length = 0;
-    int last = 0;
-    Check(ctx &&
-              EVP_EncryptInit_ex(ctx.get(), EVP_des_ede3_cbc(), nullptr,
-                                 reinterpret_cast<const unsigned char*>(key.data()),
-                                 iv.data()) == 1 &&
-              EVP_EncryptUpdate(ctx.get(), ciphertext.data(), &length, plaintext.data(),
-                                static_cast<int>(plaintext.size())) == 1 &&
-              EVP_EncryptFinal_ex(ctx.get(), ciphertext.data() + length, &last) == 1,
-          "Triple-DES");
-    ciphertext.resize(static_cast<std::size_t>(length + last));
-    const Bytes signedDataOid = {0x06, 0x09, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x01, 0x07, 0x02};
-    const Bytes desOid = {0x06, 0x08, 0x2A, 0x86, 0x48, 0x86, 0xF7, 0x0D, 0x03, 0x07};
-    const Bytes algorithm = Tlv(0x30, Concat({desOid, Tlv(0x04, iv)}));
-    const Bytes contentInfo = Tlv(0x30, Concat({signedDataOid, algorithm, Tlv(0x80, ciphertext)}));
-    return Tlv(0x30, Tlv(0x30, Concat({{0x02, 0x01, 0x00}, contentInfo})));
-}
-
-Bytes Envelope(const Bytes& content, const Bytes& recipientCertificate) {
-    const unsigned char* p = recipientCertificate.data();
-    CertPtr cert(d2i_X509(nullptr, &p, static_cast<long>(recipientCertificate.size())));
-    struct StackFree {
-        void operator()(STACK_OF(X509) * stack) const { sk_X509_free(stack); }
-    };
-    std::unique_ptr<STACK_OF(X509), StackFree> recipients(sk_X509_new_null());
-    Check(cert && recipients && sk_X509_push(recipients.get(), cert.get()) > 0, "recipient");
-    std::unique_ptr<BIO, Deleter<BIO_free>> in(
-        BIO_new_mem_buf(content.data(), static_cast<int>(content.size())));
-    std::unique_ptr<CMS_ContentInfo, Deleter<CMS_ContentInfo_free>> cms(
-        CMS_encrypt(recipients.get(), in.get(), EVP_aes_256_cbc(), CMS_BINARY));
-    Check(cms != nullptr, "CMS envelope");
-    return Der(cms.get(), i2d_CMS_ContentInfo);
 }
 
 } // namespace persotest
