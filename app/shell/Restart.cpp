@@ -9,6 +9,7 @@
 #include <spawn.h>
 #include <unistd.h>
 
+#include <cstdlib>
 #include <string>
 
 extern char** environ;
@@ -91,6 +92,12 @@ bool WaitForPreviousInstance() {
 }
 
 bool LaunchRestart() {
+    if (std::getenv("VELKORA_RESTART_DRY_RUN") != nullptr) {
+        // Tests in one process: the launch is recorded, nothing is started and the hand-over
+        // mutex is left alone, so that the next request is not taken for a running restart.
+        uilog::Append("event", {"restart-launch", std::to_string(::getpid()), "dry-run"});
+        return true;
+    }
     g_RestartMutex = session::CreateMutexA(true, kRestartMutexName);
     const std::uint32_t error = session::GetLastError();
     if (error == session::kErrorAlreadyExists || error == session::kErrorAccessDenied) {

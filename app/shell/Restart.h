@@ -15,7 +15,8 @@ bool WaitForPreviousInstance();
 
 // Starts a new instance of this program with "--Restart". False, without starting anything,
 // when another restart is in progress (after that one has finished) or the start failed; the
-// caller closes its main window only on true.
+// caller closes its main window only on true. With VELKORA_RESTART_DRY_RUN set (tests), only the
+// launch is recorded in the UI log and true returned.
 bool LaunchRestart();
 
 // On exit: closes the restart handle. Ownership taken by LaunchRestart stays until the

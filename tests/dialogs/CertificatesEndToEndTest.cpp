@@ -3,13 +3,18 @@
 // virtual card; the tray command opens the dialog, and an AT-SPI client selects the card's
 // certificate and presses Show. The file written must be the card's certificate as OpenSSL
 // reads it, handed to the desktop's handler.
+#include "card/SCard.h"
 #include "tests/support/ProgramUnderTest.h"
 #include "tests/support/VirtualPcscd.h"
+#include "vcard/CardImage.h"
+#include "vcard/CardPath.h"
+#include "vcard/Delivery.h"
 
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cctype>
 #include <set>
 
@@ -105,6 +110,17 @@ TEST_F(CertificatesEndToEnd, TheTrayCommandOpensTheDialogAndShowWritesTheCardCer
     EXPECT_EQ(m_program.exitCode(), 0);
     EXPECT_TRUE(Registrations().empty());
     EXPECT_TRUE(LastLine("msgbox").empty()) << LastLine("msgbox");
+}
+
+std::vector<uint8_t> ImageFile(const std::string& image, const char* path) {
+    const auto card = vcard::LoadImage(image);
+    const vcard::CardFile* file = card ? card->files.Find(*vcard::ParseCardPath(path)) : nullptr;
+    return file != nullptr ? file->content : std::vector<uint8_t>{};
+}
+
+std::vector<uint8_t> Padded(std::vector<uint8_t> certificate, std::size_t size) {
+    certificate.resize(size, 0x00);
+    return certificate;
 }
 
 } // namespace

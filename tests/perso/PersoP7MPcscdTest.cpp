@@ -1,0 +1,323 @@
+// The personalization from a trust center's P7M as a user meets it: a delivered T-COS 3.0 card
+// in a private pcscd, its authentication certificate registered in "MY", its Card PIN1 no
+// longer the NULL-PIN, the P7M opened on the card after the PIN entry program's answer, and the
+// dialog's boxes and the card's certificate files looked at afterwards.
+
+#include "app/catalogue/Msg.h"
+#include "card/SCard.h"
+#include "dialogs/perso/DeliveryCipher.h"
+#include "dialogs/perso/DeliveryWalk.h"
+#include "dialogs/perso/DlgPersoTCOS30.h"
+#include "monitor/CCert.h"
+#include "tests/dialogs/PersoAnswers.h"
+#include "tests/dialogs/PromptAnswers.h"
+#include "tests/minidriver/MdTestEnv.h"
+#include "tests/monitor/MonitorEnv.h"
+#include "tests/perso/CertificateMaker.h"
+#include "tests/support/VirtualPcscd.h"
+#include "vcard/CardImage.h"
+#include "vcard/CardPath.h"
+#include "vcard/CertIssuance.h"
+#include "vcard/Delivery.h"
+#include "vcard/FreshCard.h"
+#include "vcard/Profile.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <atomic>
+#include <cstdlib>
+#include <fstream>
+#include <memory>
+#include <thread>
+
+namespace {
+
+using persotest::Bytes;
+
+constexpr const char* kTelePassword = "Tele1234";
+constexpr const char* kCardPin = "123456";
+constexpr const char* kCertFiles[] = {"3f00df01c000", "3f00df02c000", "3f00df02c200",
+                                      "3f00df02c500"};
+
+// Everything the cases share: one pcscd, one delivered card, one registration.
+struct World {
+    montest::MonitorEnv env{VELK_CSP_MODULE};
+    velktest::VirtualPcscd pcscd{1};
+    mdtest::TempDir pinDir;
+    mdtest::ScriptedPinEntry pinentry{pinDir};
+    std::string reader;
+    std::string image;
+};
+
+SCARD_READERSTATE LiveState(const std::string& reader) {
+    SCARD_READERSTATE state{};
+    state.szReader = reader.c_str();
+    SCARDCONTEXT context = 0;
+    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS) {
+        SCardGetStatusChange(context, 0, &state, 1);
+        SCardReleaseContext(context);
+    }
+    return state;
+}
+
+Bytes ImageFile(const vcard::CardState& card, const char* path) {
+    const vcard::CardFile* file = card.files.Find(*vcard::ParseCardPath(path));
+    return file != nullptr ? file->content : Bytes();
+}
+
+Bytes KeyModulus(const vcard::CardState& card, const char* keyFile) {
+    const vcard::CardFile* file = card.files.Find(*vcard::ParseCardPath(keyFile));
+    return file != nullptr && !file->records.empty() ? file->records[0] : Bytes();
+}
+
+class PersoP7MPcscdTest : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        s_world = std::make_unique<World>();
+        World& w = *s_world;
+        ASSERT_TRUE(w.pcscd.Ok());
+        w.reader = w.pcscd.ReaderName(0);
+        w.image = w.env.Path("card.img");
+        ASSERT_TRUE(w.pcscd.InsertCard(0, "tcos30-blank", w.image));
+        const SCARD_READERSTATE state = LiveState(w.reader);
+        CCert().AddReaderCertificates(&state);
+        ASSERT_EQ(montest::MonitorEnv::Store("MY").size(), 1u);
+        SCard card(w.reader);
+        const Bytes nullPin(6, 0x00);
+        const std::string pin = kCardPin;
+        uint8_t tries = 0;
+        ASSERT_EQ(card.ChangeReferenceData("3f002f02", 0x00, nullPin, Bytes(pin.begin(), pin.end()),
+                                           tries),
+                  scard::kPinOk);
+    }
+    static void TearDownTestSuite() { s_world.reset(); }
+
+    void SetUp() override {
+        ASSERT_NE(s_world, nullptr);
+        CMsg::SetLanguage(0);
+        m_log = m_dir.File("boxes.log");
+        ::setenv("VELKORA_MSGBOX_LOG", m_log.c_str(), 1);
+        ::setenv("VELKORA_RESTART_DRY_RUN", "1", 1);
+    }
+    void TearDown() override {
+        ::unsetenv("VELKORA_MSGBOX_LOG");
+        ::unsetenv("VELKORA_RESTART_DRY_RUN");
+        ::unsetenv("VELKORA_OPENFILE_ANSWER");
+    }
+
+    static vcard::CardState Card() {
+        auto card = vcard::LoadImage(s_world->image);
+        EXPECT_TRUE(card.has_value());
+        return card ? std::move(*card) : vcard::CardState{};
+    }
+    static std::vector<Bytes> CertFiles() {
+        const vcard::CardState card = Card();
+        std::vector<Bytes> files;
+        for (const char* path : kCertFiles) {
+            files.push_back(ImageFile(card, path));
+        }
+        return files;
+    }
+    // The trust center's certificates for the card's SigG, signature and encoding keys.
+    static std::vector<Bytes> Issued() {
+        const auto tc = vcard::TrustCenterFor(s_world->image);
+        const auto certs = tc ? vcard::IssueDeliveryCertificates(Card(), *tc) : std::nullopt;
+        EXPECT_TRUE(certs.has_value());
+        return certs.value_or(std::vector<Bytes>{});
+    }
+    static Bytes P7M(const std::vector<Bytes>& certificates) {
+        const auto p7m = vcard::MakeDeliveryP7M(Card(), certificates, kTelePassword);
+        EXPECT_TRUE(p7m.has_value());
+        return p7m.value_or(Bytes{});
+    }
+    std::string Save(const Bytes& bytes, const std::string& name) {
+        const std::string path = m_dir.File(name);
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<long>(bytes.size()));
+        return path;
+    }
+
+    // Runs the certificate button with these answers; the boxes as "icon|caption|text", and
+    // whether a restart was launched.
+    std::vector<std::string> Personalize(const char* telePassword, const std::string& file,
+                                         bool* restarted = nullptr) {
+        std::ofstream(m_log, std::ios::trunc).close();
+        ::setenv("VELKORA_OPENFILE_ANSWER", file.c_str(), 1);
+        dlgtest::AnswerPrompts({telePassword});
+        CDlgPersoTCOS30 dialog(s_world->reader);
+        dialog.PersonalizeFromP7M();
+        std::vector<std::string> boxes;
+        bool launched = false;
+        std::ifstream in(m_log);
+        for (std::string line; std::getline(in, line);) {
+            std::vector<std::string> f;
+            for (std::size_t at = 0; at != std::string::npos;) {
+                const std::size_t tab = line.find('\t', at);
+                f.push_back(line.substr(at, tab == std::string::npos ? tab : tab - at));
+                at = tab == std::string::npos ? tab : tab + 1;
+            }
+            if (f[0] == "msgbox" && f.size() >= 4) {
+                boxes.push_back(f[1] + "|" + f[2] + "|" + f[3]);
+            } else if (f[0] == "event" && f.size() >= 2 && f[1] == "restart-launch") {
+                launched = true;
+            }
+        }
+        EXPECT_EQ(launched, dialog.m_bRestartStarted);
+        if (restarted != nullptr) {
+            *restarted = launched;
+        }
+        return boxes;
+    }
+
+    static inline std::unique_ptr<World> s_world;
+    mdtest::TempDir m_dir;
+    std::string m_log;
+};
+
+using Boxes = std::vector<std::string>;
+const std::string kAborted = "warning|Personalisierung|Personalisierung abgebrochen.";
+const std::string kNotForCard = "warning|Personalization|Personalization failed. P7M-file does "
+                                "not belong to the card.";
+
+TEST_F(PersoP7MPcscdTest, BadInputEndsWithItsMessageAndWritesNothing) {
+    const std::vector<Bytes> before = CertFiles();
+    const auto auth = vcard::CardAuthenticationCertificate(Card());
+    ASSERT_TRUE(auth.has_value());
+    const auto delivery =
+        vcard::EncryptDelivery(vcard::BuildCertsOnlySignedData(Issued()), kTelePassword);
+    ASSERT_TRUE(delivery.has_value());
+    const auto good = vcard::EnvelopForRecipient(*auth, *delivery);
+    ASSERT_TRUE(good.has_value());
+    const std::string goodPath = Save(*good, "good.p7m");
+    // One wrong password in 256 gives a plaintext that starts like a SEQUENCE; take one that
+    // does not.
+    std::string wrong;
+    for (const char* candidate : {"Falsch99", "Anders77", "Fremd555"}) {
+        const auto ciphertext = LocateDeliveryCiphertext(*delivery);
+        std::array<uint8_t, kTelePasswordKeySize> key{};
+        velk::SecureBuffer plaintext(DeliveryPlaintextSize(ciphertext.size()));
+        if (TelePasswordKey(candidate, key) && DecryptDelivery(ciphertext, key, plaintext) &&
+            !BeginsWithSequence(plaintext.Bytes())) {
+            wrong = candidate;
+            break;
+        }
+    }
+    ASSERT_FALSE(wrong.empty());
+    bool restarted = true;
+
+    EXPECT_EQ(Personalize("", goodPath), Boxes{kAborted});
+    EXPECT_EQ(Personalize(kTelePassword, "cancel"), Boxes{kAborted});
+    EXPECT_EQ(Personalize(kTelePassword, ""),
+              Boxes{"warning|Personalisierung|Personalisierung abgebrochen"});
+    EXPECT_EQ(Personalize(kTelePassword, m_dir.File("missing.p7m")), Boxes{});
+
+    // Garbage, a truncated P7M and one made for another card's certificate fail before the
+    // card is asked.
+    EXPECT_EQ(Personalize(kTelePassword, Save(Bytes(300, 0xA5), "garbage.p7m")),
+              Boxes{kNotForCard});
+    const Bytes half(good->begin(), good->begin() + static_cast<long>(good->size() / 2));
+    EXPECT_EQ(Personalize(kTelePassword, Save(half, "half.p7m")), Boxes{kNotForCard});
+    const auto other = vcard::BuildFreshCard(*vcard::FindProfile("tcos30-blank"));
+    ASSERT_TRUE(other.has_value());
+    const auto tc = vcard::TrustCenterFor(s_world->image);
+    vcard::CardState otherCard = *other;
+    ASSERT_TRUE(vcard::IssueCardCertificates(*vcard::FindProfile("tcos30-blank"), otherCard, *tc));
+    const auto foreign = vcard::MakeDeliveryP7M(otherCard, Issued(), kTelePassword);
+    ASSERT_TRUE(foreign.has_value());
+    EXPECT_EQ(Personalize(kTelePassword, Save(*foreign, "foreign.p7m")), Boxes{kNotForCard});
+    EXPECT_EQ(s_world->pinentry.Starts(), 0);
+
+    // The card opens these two: the certificates without their tele-password encryption, and
+    // the right delivery under a wrong tele-password.
+    const auto bare = vcard::EnvelopForRecipient(*auth, vcard::BuildCertsOnlySignedData(Issued()));
+    ASSERT_TRUE(bare.has_value());
+    s_world->pinentry.Queue({kCardPin, kCardPin});
+    EXPECT_EQ(Personalize(kTelePassword, Save(*bare, "bare.p7m")),
+              Boxes{"warning|Personalisierung|Personalisierung abgebrochen, P7M-Datei passt "
+                    "nicht zu Ihre Karte"});
+    // (A password that differs only in the low bits of its characters would be the same key:
+    // DES ignores them.)
+    EXPECT_EQ(Personalize(wrong.c_str(), goodPath, &restarted),
+              Boxes{"warning|Personalisierung|Personalisierung abgebrochen. Das Telepasswort ist "
+                    "scheinbar falsch."});
+    EXPECT_FALSE(restarted);
+    EXPECT_EQ(s_world->pinentry.Starts(), 2);
+    EXPECT_EQ(CertFiles(), before);
+}
+
+TEST_F(PersoP7MPcscdTest, MatchingCertificatesAreWrittenAndReadBackAndTheProgramRestarts) {
+    const vcard::CardState card = Card();
+    const std::vector<Bytes> issued = Issued();
+    ASSERT_EQ(issued.size(), 3u);
+    const std::vector<Bytes> before = CertFiles();
+    const Bytes stranger = persotest::MakeCertificate(2048, "Stranger").der;
+    bool restarted = false;
+
+    // No certificate for a key of the card: an empty report, and the restart all the same.
+    s_world->pinentry.Queue({kCardPin});
+    EXPECT_EQ(Personalize(kTelePassword, Save(P7M({stranger}), "none.p7m"), &restarted),
+              Boxes{"none|Personalization|"});
+    EXPECT_TRUE(restarted);
+    EXPECT_EQ(CertFiles(), before);
+
+    // Only the SigG certificate, behind a stranger's: only its file, zero-filled to 4096.
+    s_world->pinentry.Queue({kCardPin});
+    EXPECT_EQ(Personalize(kTelePassword, Save(P7M({stranger, issued[0]}), "sigg.p7m"), &restarted),
+              Boxes{"none|Personalization|SigG Certificate successfully written.\\r\\n"});
+    EXPECT_TRUE(restarted);
+    std::vector<Bytes> expected = before;
+    expected[0] = issued[0];
+    expected[0].resize(4096, 0x00);
+    EXPECT_EQ(CertFiles(), expected);
+
+    // An encoding certificate too large for its file is refused; the others are written.
+    const Bytes oversized =
+        persotest::CertificateForModulus(KeyModulus(card, "3f00df0245b1"), "Encoding", 2100);
+    ASSERT_GT(oversized.size(), 2048u);
+    s_world->pinentry.Queue({kCardPin});
+    EXPECT_EQ(Personalize(kTelePassword,
+                          Save(P7M({issued[2], issued[1], issued[0], oversized}), "big.p7m"),
+                          &restarted),
+              Boxes{"warning|Personalization|SigG Certificate successfully written.\\r\\n"
+                    "Signature Certificate successfully written.\\r\\nError while writing "
+                    "Encoding certificate.\\r\\n"});
+    EXPECT_TRUE(restarted);
+    expected[1] = issued[1];
+    expected[1].resize(2048, 0x00);
+    EXPECT_EQ(CertFiles(), expected);
+}
+
+TEST_F(PersoP7MPcscdTest, ACardPulledDuringTheWriteGivesFailureTextsAndNoCrash) {
+    const std::vector<Bytes> issued = Issued();
+    const Bytes p7m = P7M({issued[0], issued[1]});
+    const std::string path = Save(p7m, "pulled.p7m");
+    const vcard::CardState before = Card();
+    const Bytes sigBefore = ImageFile(before, "3f00df02c000");
+    // Pull the card as soon as the first piece of the SigG file changed.
+    std::atomic<bool> done{false};
+    std::thread puller([&] {
+        const Bytes sigg = ImageFile(before, "3f00df01c000");
+        while (!done) {
+            const auto now = vcard::LoadImage(s_world->image);
+            if (now && ImageFile(*now, "3f00df01c000") != sigg) {
+                s_world->pcscd.RemoveCard(0);
+                return;
+            }
+            std::this_thread::yield();
+        }
+    });
+    s_world->pinentry.Queue({kCardPin});
+    bool restarted = false;
+    const Boxes boxes = Personalize(kTelePassword, path, &restarted);
+    done = true;
+    puller.join();
+    EXPECT_EQ(boxes, Boxes{"warning|Personalization|Error while writing SigG certificate.\\r\\n"
+                           "Error while writing Signature certificate.\\r\\n"});
+    EXPECT_TRUE(restarted);
+    const vcard::CardState after = Card();
+    EXPECT_EQ(ImageFile(after, "3f00df02c000"), sigBefore);
+    EXPECT_EQ(ImageFile(after, "3f00df02c500"), ImageFile(before, "3f00df02c500"));
+}
+
+} // namespace
