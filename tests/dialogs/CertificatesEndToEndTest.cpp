@@ -123,6 +123,79 @@ std::vector<uint8_t> Padded(std::vector<uint8_t> certificate, std::size_t size) 
     return certificate;
 }
 
+// A card as the trust center delivers it, made ready by a screen reader's user: the NULL-PINs
+// broken, the PIN2s set, the maker's key written, and the P7M's certificates written into the
+// files of the matching keys; the program restarts itself and registers them.
+TEST_F(CertificatesEndToEnd,
+       APersonalizedDeliveredCardHasItsCertificatesRegisteredAfterTheRestart) {
+    velktest::VirtualPcscd pcscd(1);
+    ASSERT_TRUE(pcscd.Ok());
+    const std::string image = (m_dir.path() + "/card.img").toStdString();
+    ASSERT_TRUE(pcscd.InsertCard(0, "tcos30-blank", image));
+    const auto card = vcard::LoadImage(image);
+    const auto tc = vcard::TrustCenterFor(image);
+    ASSERT_TRUE(card && tc);
+    const auto issued = vcard::IssueDeliveryCertificates(*card, *tc);
+    ASSERT_TRUE(issued && issued->size() == 3);
+    const auto p7m = vcard::MakeDeliveryP7M(*card, *issued, "Tele1234");
+    ASSERT_TRUE(p7m.has_value());
+    const QString p7mPath = m_dir.path() + "/delivery.p7m";
+    QFile p7mFile(p7mPath);
+    ASSERT_TRUE(p7mFile.open(QIODevice::WriteOnly));
+    p7mFile.write(reinterpret_cast<const char*>(p7m->data()), static_cast<qint64>(p7m->size()));
+    p7mFile.close();
+    const std::vector<uint8_t> authentication = ImageFile(image, "3f00df02c500");
+
+    // The card's PIN for opening the P7M comes from a PIN entry program.
+    QFile pinentry(m_dir.path() + "/bin/pinentry");
+    ASSERT_TRUE(pinentry.open(QIODevice::WriteOnly));
+    pinentry.write("#!/bin/sh\necho OK\nwhile read -r line; do case \"$line\" in GETPIN) echo "
+                   "'D 123456'; echo OK;; BYE) echo OK; exit 0;; *) echo OK;; esac; done\n");
+    pinentry.close();
+    pinentry.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    m_env.insert("VELKORA_PINENTRY", m_dir.path() + "/bin/pinentry");
+    m_env.insert("VELKORA_OPENFILE_ANSWER", p7mPath);
+
+    ASSERT_NO_FATAL_FAILURE(StartProgram());
+    const QString log = m_dir.path() + "/ui.log";
+    std::set<std::string> delivered;
+    ASSERT_TRUE(WaitUntil([&] { return (delivered = Thumbprints()).size() == 1; }));
+
+    ASSERT_EQ(Command(32783), 0);
+    std::string seen;
+    ASSERT_EQ(
+        Run("/usr/bin/python3",
+            {VELK_ATSPI_PERSONALIZE, log, "Karten PIN1=123456,123456", "SigG PIN1=135790,135790",
+             "Karten PIN2=123456,87654321,87654321", "SigG PIN2=135790,24682468,24682468",
+             "Velkora PublicKey=123456", "Zertifikate=Tele1234"},
+            &seen, 240000),
+        0)
+        << seen << ReadAll(log);
+
+    // The old instance makes way; the restarted one registers the card's four certificates.
+    ASSERT_TRUE(m_program.waitForFinished(kPatienceMs));
+    EXPECT_EQ(m_program.exitCode(), 0);
+    std::set<std::string> registered;
+    EXPECT_TRUE(WaitUntil([&] { return (registered = Thumbprints()).size() == 4; }))
+        << registered.size();
+    EXPECT_TRUE(
+        std::includes(registered.begin(), registered.end(), delivered.begin(), delivered.end()));
+
+    const std::string record = ReadAll(log);
+    EXPECT_NE(record.find("Velkora PublicKey erfolgreich geschrieben."), std::string::npos)
+        << record;
+    EXPECT_NE(record.find("SigG-Zertifikat"), std::string::npos) << record;
+    EXPECT_NE(record.find("event\trestart-launch"), std::string::npos) << record;
+    EXPECT_TRUE(SCard(pcscd.ReaderName(0)).HasMakerKey());
+    EXPECT_EQ(ImageFile(image, "3f00df01c000"), Padded((*issued)[0], 4096));
+    EXPECT_EQ(ImageFile(image, "3f00df02c000"), Padded((*issued)[1], 2048));
+    EXPECT_EQ(ImageFile(image, "3f00df02c200"), Padded((*issued)[2], 2048));
+    EXPECT_EQ(ImageFile(image, "3f00df02c500"), authentication);
+
+    Run(VELKORA_CERTMGR, {"stop"});
+    EXPECT_TRUE(WaitUntil([&] { return Thumbprints().empty(); }));
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
