@@ -10,8 +10,8 @@
 #include "dialogs/perso/DeliveryCipher.h"
 #include "dialogs/perso/DeliveryWalk.h"
 #include "dialogs/perso/P7MPersonalization.h"
-#include "monitor/CCert.h"
 #include "tests/minidriver/MdTestEnv.h"
+#include "tests/monitor/DeliveredCard.h"
 #include "tests/monitor/MonitorEnv.h"
 #include "tests/support/VirtualPcscd.h"
 #include "vcard/CardImage.h"
@@ -57,17 +57,6 @@ double MsSince(Clock::time_point start) {
     return std::chrono::duration<double, std::milli>(Clock::now() - start).count();
 }
 
-SCARD_READERSTATE LiveState(const std::string& reader) {
-    SCARD_READERSTATE state{};
-    state.szReader = reader.c_str();
-    SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS) {
-        SCardGetStatusChange(context, 0, &state, 1);
-        SCardReleaseContext(context);
-    }
-    return state;
-}
-
 struct Phase {
     double ms = 0;
     long apdus = 0;
@@ -86,18 +75,10 @@ int main() {
         return 1;
     }
     const std::string reader = pcscd.ReaderName(0);
-    const SCARD_READERSTATE state = LiveState(reader);
-    CCert().AddReaderCertificates(&state);
-    {
-        SCard card(reader);
-        const Bytes nullPin(6, 0x00);
-        const std::string pin = kPin;
-        uint8_t tries = 0;
-        if (card.ChangeReferenceData("3f002f02", 0x00, nullPin, Bytes(pin.begin(), pin.end()),
-                                     tries) != scard::kPinOk) {
-            std::fprintf(stderr, "the card's NULL-PIN could not be changed\n");
-            return 1;
-        }
+    montest::RegisterReaderCertificates(reader);
+    if (!montest::BreakCardPin1NullPin(reader, kPin)) {
+        std::fprintf(stderr, "the card's NULL-PIN could not be changed\n");
+        return 1;
     }
     const auto cardState = vcard::LoadImage(image);
     const auto tc = vcard::TrustCenterFor(image);

@@ -4,12 +4,12 @@
 // deciphers the content key after the PIN entry program's answer.
 
 #include "card/SCard.h"
-#include "monitor/CCert.h"
 #include "platform/crypto/CryptMsg.h"
 #include "platform/crypto/WinCrypt.h"
 #include "tests/certstore/TestCerts.h"
 #include "tests/crypto/CmsMessages.h"
 #include "tests/minidriver/MdTestEnv.h"
+#include "tests/monitor/DeliveredCard.h"
 #include "tests/monitor/MonitorEnv.h"
 #include "tests/support/VirtualPcscd.h"
 
@@ -25,18 +25,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 const std::string kContent = "certs-only delivery, longer than one cipher block";
-const Bytes kNullPin(6, 0x00);
-
-SCARD_READERSTATE LiveState(const std::string& reader) {
-    SCARD_READERSTATE state{};
-    state.szReader = reader.c_str();
-    SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS) {
-        SCardGetStatusChange(context, 0, &state, 1);
-        SCardReleaseContext(context);
-    }
-    return state;
-}
 
 Bytes Envelope(const std::vector<Bytes>& recipients, const EVP_CIPHER* cipher) {
     return velktest::Envelope(recipients, kContent, cipher);
@@ -76,22 +64,14 @@ protected:
         ASSERT_TRUE(m_pcscd.Ok());
         m_reader = m_pcscd.ReaderName(0);
         ASSERT_TRUE(m_pcscd.InsertCard(0, "tcos30-blank", m_env.Path("card.img")));
-        const SCARD_READERSTATE state = LiveState(m_reader);
-        CCert().AddReaderCertificates(&state);
+        montest::RegisterReaderCertificates(m_reader);
         // The delivered card carries one key certificate: the authentication one.
         const auto my = montest::MonitorEnv::Store("MY");
         ASSERT_EQ(my.size(), 1u);
         m_authentication = my[0].der;
     }
 
-    void BreakNullPin() {
-        SCard card(m_reader);
-        uint8_t tries = 0;
-        const std::string pin = "123456";
-        ASSERT_EQ(card.ChangeReferenceData("3f002f02", 0x00, kNullPin,
-                                           Bytes(pin.begin(), pin.end()), tries),
-                  scard::kPinOk);
-    }
+    void BreakNullPin() { ASSERT_TRUE(montest::BreakCardPin1NullPin(m_reader, "123456")); }
 
     montest::MonitorEnv m_env{VELK_CSP_MODULE};
     velktest::VirtualPcscd m_pcscd{1};

@@ -8,10 +8,10 @@
 #include "dialogs/perso/DeliveryCipher.h"
 #include "dialogs/perso/DeliveryWalk.h"
 #include "dialogs/perso/DlgPersoTCOS30.h"
-#include "monitor/CCert.h"
 #include "tests/dialogs/PersoAnswers.h"
 #include "tests/dialogs/PromptAnswers.h"
 #include "tests/minidriver/MdTestEnv.h"
+#include "tests/monitor/DeliveredCard.h"
 #include "tests/monitor/MonitorEnv.h"
 #include "tests/perso/CertificateMaker.h"
 #include "tests/support/VirtualPcscd.h"
@@ -50,17 +50,6 @@ struct World {
     std::string image;
 };
 
-SCARD_READERSTATE LiveState(const std::string& reader) {
-    SCARD_READERSTATE state{};
-    state.szReader = reader.c_str();
-    SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_USER, nullptr, nullptr, &context) == SCARD_S_SUCCESS) {
-        SCardGetStatusChange(context, 0, &state, 1);
-        SCardReleaseContext(context);
-    }
-    return state;
-}
-
 Bytes ImageFile(const vcard::CardState& card, const char* path) {
     const vcard::CardFile* file = card.files.Find(*vcard::ParseCardPath(path));
     return file != nullptr ? file->content : Bytes();
@@ -80,16 +69,9 @@ protected:
         w.reader = w.pcscd.ReaderName(0);
         w.image = w.env.Path("card.img");
         ASSERT_TRUE(w.pcscd.InsertCard(0, "tcos30-blank", w.image));
-        const SCARD_READERSTATE state = LiveState(w.reader);
-        CCert().AddReaderCertificates(&state);
+        montest::RegisterReaderCertificates(w.reader);
         ASSERT_EQ(montest::MonitorEnv::Store("MY").size(), 1u);
-        SCard card(w.reader);
-        const Bytes nullPin(6, 0x00);
-        const std::string pin = kCardPin;
-        uint8_t tries = 0;
-        ASSERT_EQ(card.ChangeReferenceData("3f002f02", 0x00, nullPin, Bytes(pin.begin(), pin.end()),
-                                           tries),
-                  scard::kPinOk);
+        ASSERT_TRUE(montest::BreakCardPin1NullPin(w.reader, kCardPin));
     }
     static void TearDownTestSuite() { s_world.reset(); }
 
