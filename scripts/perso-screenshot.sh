@@ -11,80 +11,22 @@ root=$PWD
 build=$(cd "${1:-build/default}" && pwd)
 output=${2:-$root/docs/perso-dialog.png}
 
-work=$(mktemp -d "${TMPDIR:-/tmp}/velk-shot.XXXXXX")
-pids=()
-pcscd_up=0
-cleanup() {
-    for ((i = ${#pids[@]} - 1; i >= 0; i--)); do
-        kill "${pids[i]}" 2>/dev/null || true
-        wait "${pids[i]}" 2>/dev/null || true
-    done
-    ((pcscd_up)) && bash "$root/scripts/pcscd-stop.sh" || true
-    rm -rf "$work"
-}
-trap cleanup EXIT
-
-export VELKORA_MACHINE_HIVE=$work/machine.hive VELKORA_USER_HIVE=$work/user.hive
-export XDG_RUNTIME_DIR=$work/run
-mkdir -m 700 "$XDG_RUNTIME_DIR"
-"$build/minidriver/velkora-md-install" "$build/minidriver/modules"
-"$build/tools/reg/velkora-reg" add 'HKCU\Software\Velkora\Minidriver' /v Language \
-    /t REG_DWORD /d 0 /f >/dev/null
-
-# Only clients that show the display's cookie may connect to it.
-export XAUTHORITY=$work/Xauthority
-(umask 077 && : >"$XAUTHORITY")
-display_num=$((90 + RANDOM % 400))
-xauth -q -f "$XAUTHORITY" add ":$display_num" . "$(od -An -N16 -tx1 /dev/urandom | tr -d ' \n')"
-Xvfb ":$display_num" -auth "$XAUTHORITY" -screen 0 1024x600x24 -nolisten tcp >/dev/null 2>&1 &
-pids+=($!)
-export DISPLAY=":$display_num"
-for _ in $(seq 50); do
-    xdpyinfo >/dev/null 2>&1 && break
-    sleep 0.1
-done
-
-bus_file=$work/bus
-dbus-daemon --session --nofork --print-address=1 >"$bus_file" 2>/dev/null &
-pids+=($!)
-for _ in $(seq 50); do
-    [[ -s $bus_file ]] && break
-    sleep 0.1
-done
-DBUS_SESSION_BUS_ADDRESS=$(head -n1 "$bus_file")
-export DBUS_SESSION_BUS_ADDRESS
-eval "$(bash scripts/pcscd-start.sh --readers 2 --dir "$work/pcscd")"
-pcscd_up=1
-read -r card_port _ <<<"$VELK_VPCD_PORTS"
-"$build/vcard/velkora-vcard" --profile tcos30-blank --image "$work/card.img" \
-    --port "$card_port" &
-pids+=($!)
-sleep 2
-
-export QT_QPA_PLATFORM=xcb QT_ACCESSIBILITY=1 QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
-export VELKORA_MSGBOX_LOG=$work/ui.log VELKORA_DEBUG_COMMANDS=1
-"$build/app/shell/velkora-certmgr" >/dev/null 2>&1 &
-pids+=($!)
+# shellcheck source=scripts/screenshot-common.sh
+source "$root/scripts/screenshot-common.sh"
+shot_hives 0
+shot_display 1024x600 auth
+shot_bus
+shot_card tcos30-blank
+shot_program
 for _ in $(seq 300); do
-    grep -q "^icon	128" "$work/ui.log" 2>/dev/null &&
-        grep -q "^event	monitor	1" "$work/ui.log" 2>/dev/null && break
+    grep -q "^icon	128" "$shot_work/ui.log" 2>/dev/null &&
+        grep -q "^event	monitor	1" "$shot_work/ui.log" 2>/dev/null && break
     sleep 0.1
 done
-dbus-send --session --type=signal /org/velkora/CertMgr org.velkora.CertMgr.DebugCommand \
-    uint32:32783
+shot_command 32783
 
-# The delivered card shows its own certificate only: select it as a user's arrow key selects
-# it (the list has the focus), and press Personalize.
-certificates=
-for _ in $(seq 100); do
-    certificates=$(xdotool search --name '^Smartcard Certificates$' 2>/dev/null | head -n1 || true)
-    [[ -n $certificates ]] && break
-    sleep 0.1
-done
-[[ -n $certificates ]] || { echo "perso-screenshot: no certificates dialog" >&2; exit 1; }
-sleep 1
-xdotool key --window "$certificates" Down
-sleep 0.5
+# The delivered card shows its own certificate only: select it and press Personalize.
+shot_window_named "Smartcard Certificates" >/dev/null
 /usr/bin/python3 - <<'PY'
 import sys
 import time
@@ -116,6 +58,13 @@ def window(title):
 
 
 certificates = window("Smartcard Certificates")
+# The row is selected as a screen reader's user selects it.
+for _ in range(100):
+    table = find(certificates, lambda a: a.getRole() in (pyatspi.ROLE_TABLE, pyatspi.ROLE_TREE_TABLE,
+                                                         pyatspi.ROLE_TREE))
+    if table is not None and table.queryTable().addRowSelection(0):
+        break
+    time.sleep(0.1)
 # The button shows once the selection has reached the dialog.
 for _ in range(100):
     button = find(certificates, lambda a: a.getRole() == pyatspi.ROLE_PUSH_BUTTON
@@ -144,7 +93,7 @@ for control in walk(dialog):
     if control.getState().contains(pyatspi.STATE_SHOWING) and not control.name:
         print("unnamed\t%s" % control.getRoleName())
 PY
-dialog=$(xdotool search --name "^Personalize TCOS 3.0\$" | head -n1)
+dialog=$(shot_window_named "Personalize TCOS 3.0")
 mkdir -p "$(dirname "$output")"
 import -window "$dialog" "$output"
 echo "wrote $output"

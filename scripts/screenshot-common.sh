@@ -58,13 +58,13 @@ shot_bus() {
     export DBUS_SESSION_BUS_ADDRESS
 }
 
-# A private pcscd with the virtual card in its first reader.
+# A private pcscd with the virtual card (profile $1, default tcos30) in its first reader.
 shot_card() {
     eval "$(bash "$root/scripts/pcscd-start.sh" --readers 2 --dir "$shot_work/pcscd")"
     shot_pcscd_up=1
     local card_port
     read -r card_port _ <<<"$VELK_VPCD_PORTS"
-    "$build/vcard/velkora-vcard" --profile tcos30 --image "$shot_work/card.img" \
+    "$build/vcard/velkora-vcard" --profile "${1:-tcos30}" --image "$shot_work/card.img" \
         --port "$card_port" &
     shot_pids+=($!)
     sleep 2
@@ -72,7 +72,8 @@ shot_card() {
 
 # Starts the program on the X display, its messages recorded in $shot_work/ui.log.
 shot_program() {
-    export QT_QPA_PLATFORM=xcb VELKORA_MSGBOX_LOG=$shot_work/ui.log VELKORA_DEBUG_COMMANDS=1
+    export QT_QPA_PLATFORM=xcb QT_LINUX_ACCESSIBILITY_ALWAYS_ON=1
+    export VELKORA_MSGBOX_LOG=$shot_work/ui.log VELKORA_DEBUG_COMMANDS=1
     "$build/app/shell/velkora-certmgr" >/dev/null 2>&1 &
     shot_pids+=($!)
 }
