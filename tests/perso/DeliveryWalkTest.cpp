@@ -2,17 +2,22 @@
 #include "dialogs/perso/CardKeyMatch.h"
 #include "dialogs/perso/DeliveryCipher.h"
 #include "dialogs/perso/P7Certificates.h"
-#include "tests/perso/CertificateMaker.h"
 #include "vcard/Delivery.h"
+#include "vcard/TrustCenter.h"
+
+#include <openssl/core_names.h>
+#include <openssl/x509.h>
 
 #include <gtest/gtest.h>
 
 #include <array>
+#include <memory>
+#include <optional>
 #include <string>
 
-using namespace persotest;
-
 namespace {
+
+using Bytes = std::vector<uint8_t>;
 
 std::string KeyText(std::string_view password) {
     std::array<uint8_t, kTelePasswordKeySize> key{};
@@ -34,18 +39,36 @@ Bytes Delivery(const Bytes& plaintext, const std::string& telePassword) {
     return vcard::EncryptDelivery(plaintext, telePassword).value_or(Bytes{});
 }
 
+struct TestCert {
+    Bytes der;
+    Bytes modulus; // big-endian, without a sign byte
+};
+
+TestCert WithModulus(const Bytes& der) {
+    TestCert cert{der, {}};
+    const uint8_t* at = der.data();
+    const std::unique_ptr<X509, decltype(&X509_free)> x509(
+        d2i_X509(nullptr, &at, static_cast<long>(der.size())), X509_free);
+    BIGNUM* n = nullptr;
+    if (x509 && EVP_PKEY_get_bn_param(X509_get0_pubkey(x509.get()), OSSL_PKEY_PARAM_RSA_N, &n)) {
+        cert.modulus.resize(static_cast<std::size_t>(BN_num_bytes(n)));
+        BN_bn2bin(n, cert.modulus.data());
+    }
+    BN_free(n);
+    return cert;
+}
+
+// Two certificates of 2048-bit RSA keys: those of a fresh trust center's two authorities.
 class DeliveryWalkTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        s_first = new TestCert(MakeCertificate(2048, "Erika Mustermann"));
-        s_second = new TestCert(MakeCertificate(2048, "Erika Signatur"));
+        auto tc = vcard::TrustCenter::Create();
+        ASSERT_TRUE(tc.has_value());
+        s_first = WithModulus(tc->RootCertificate());
+        s_second = WithModulus(tc->IssuingCertificate());
     }
-    static void TearDownTestSuite() {
-        delete s_first;
-        delete s_second;
-    }
-    static inline TestCert* s_first = nullptr;
-    static inline TestCert* s_second = nullptr;
+    static inline std::optional<TestCert> s_first;
+    static inline std::optional<TestCert> s_second;
 };
 
 } // namespace

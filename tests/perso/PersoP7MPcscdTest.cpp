@@ -13,7 +13,6 @@
 #include "tests/minidriver/MdTestEnv.h"
 #include "tests/monitor/DeliveredCard.h"
 #include "tests/monitor/MonitorEnv.h"
-#include "tests/perso/CertificateMaker.h"
 #include "tests/support/VirtualPcscd.h"
 #include "vcard/CardImage.h"
 #include "vcard/CardPath.h"
@@ -33,7 +32,7 @@
 
 namespace {
 
-using persotest::Bytes;
+using Bytes = std::vector<uint8_t>;
 
 constexpr const char* kTelePassword = "Tele1234";
 constexpr const char* kCardPin = "123456";
@@ -53,11 +52,6 @@ struct World {
 Bytes ImageFile(const vcard::CardState& card, const char* path) {
     const vcard::CardFile* file = card.files.Find(*vcard::ParseCardPath(path));
     return file != nullptr ? file->content : Bytes();
-}
-
-Bytes KeyModulus(const vcard::CardState& card, const char* keyFile) {
-    const vcard::CardFile* file = card.files.Find(*vcard::ParseCardPath(keyFile));
-    return file != nullptr && !file->records.empty() ? file->records[0] : Bytes();
 }
 
 class PersoP7MPcscdTest : public ::testing::Test {
@@ -233,7 +227,10 @@ TEST_F(PersoP7MPcscdTest, MatchingCertificatesAreWrittenAndReadBackAndTheProgram
     const std::vector<Bytes> issued = Issued();
     ASSERT_EQ(issued.size(), 3u);
     const std::vector<Bytes> before = CertFiles();
-    const Bytes stranger = persotest::MakeCertificate(2048, "Stranger").der;
+    // A certificate whose key is on no card: the trust center's issuing authority's.
+    const auto tc = vcard::TrustCenterFor(s_world->image);
+    ASSERT_TRUE(tc != nullptr);
+    const Bytes stranger = tc->IssuingCertificate();
     bool restarted = false;
 
     // No certificate for a key of the card: an empty report, and the restart all the same.
@@ -254,8 +251,13 @@ TEST_F(PersoP7MPcscdTest, MatchingCertificatesAreWrittenAndReadBackAndTheProgram
     EXPECT_EQ(CertFiles(), expected);
 
     // An encoding certificate too large for its file is refused; the others are written.
+    vcard::CertRequest request;
+    request.kind = vcard::CertKind::Encryption;
+    request.commonName = "Encoding";
+    request.fillerBytes = 2100;
     const Bytes oversized =
-        persotest::CertificateForModulus(KeyModulus(card, "3f00df0245b1"), "Encoding", 2100);
+        vcard::IssueSlotCertificate(card, *vcard::SlotOfKeyFile("3f00df0245b1"), request, *tc)
+            .value_or(Bytes{});
     ASSERT_GT(oversized.size(), 2048u);
     s_world->pinentry.Queue({kCardPin});
     EXPECT_EQ(Personalize(kTelePassword,
