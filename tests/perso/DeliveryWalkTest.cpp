@@ -2,18 +2,28 @@
 #include "dialogs/perso/CardKeyMatch.h"
 #include "dialogs/perso/DeliveryCipher.h"
 #include "dialogs/perso/P7Certificates.h"
+#include "tests/support/TempDir.h"
+#include "vcard/CardImage.h"
+#include "vcard/CardPath.h"
+#include "vcard/CertIssuance.h"
 #include "vcard/Delivery.h"
+#include "vcard/FreshCard.h"
+#include "vcard/Profile.h"
 #include "vcard/TrustCenter.h"
 
+#include <openssl/cms.h>
 #include <openssl/core_names.h>
 #include <openssl/x509.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <cstdlib>
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/wait.h>
 
 namespace {
 
@@ -56,6 +66,41 @@ TestCert WithModulus(const Bytes& der) {
     }
     BN_free(n);
     return cert;
+}
+
+// What the card does with its key 4571: the RSA key transport of the CMS envelope.
+Bytes OpenWithCardKey(const Bytes& p7m, const vcard::CardState& card) {
+    const auto keyFile = vcard::ParseCardPath("3f00df024571");
+    const auto cardKey =
+        std::find_if(card.keys.begin(), card.keys.end(),
+                     [&](const vcard::CardKey& k) { return k.keyFile == keyFile; });
+    const auto certDer = vcard::CardAuthenticationCertificate(card);
+    if (cardKey == card.keys.end() || !certDer) {
+        return {};
+    }
+    const unsigned char* k = cardKey->privateKeyDer.data();
+    const unsigned char* c = certDer->data();
+    const unsigned char* p = p7m.data();
+    const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
+        d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &k, static_cast<long>(cardKey->privateKeyDer.size())),
+        EVP_PKEY_free);
+    const std::unique_ptr<X509, decltype(&X509_free)> cert(
+        d2i_X509(nullptr, &c, static_cast<long>(certDer->size())), X509_free);
+    const std::unique_ptr<CMS_ContentInfo, decltype(&CMS_ContentInfo_free)> cms(
+        d2i_CMS_ContentInfo(nullptr, &p, static_cast<long>(p7m.size())), CMS_ContentInfo_free);
+    const std::unique_ptr<BIO, decltype(&BIO_free)> out(BIO_new(BIO_s_mem()), BIO_free);
+    char* data = nullptr;
+    if (!key || !cert || !cms ||
+        CMS_decrypt(cms.get(), key.get(), cert.get(), nullptr, out.get(), CMS_BINARY) != 1) {
+        return {};
+    }
+    const long size = BIO_get_mem_data(out.get(), &data);
+    return Bytes(data, data + size);
+}
+
+int RunTrustCenter(const std::string& args) {
+    const int status = std::system((std::string(VELK_TRUSTCENTER_BINARY) + " " + args).c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // Two certificates of 2048-bit RSA keys: those of a fresh trust center's two authorities.
@@ -132,12 +177,42 @@ TEST_F(DeliveryWalkTest, TruncatedGarbageAndForeignInputsGiveNothing) {
     EXPECT_EQ(CountP7Certificates(bogus), 0u);
 }
 
-TEST_F(DeliveryWalkTest, AWrongTelePasswordGivesNoSequence) {
-    const Bytes delivery = Delivery(CertsOnlyP7({s_first->der}), "richtig");
+// velkora-trustcenter's P7M for a delivered card: the envelope opens with the card's key and,
+// under the tele-password, carries the certificates of the SigG, signature and encoding keys in
+// that order. (A wrong tele-password, another card's P7M and an oversized certificate are
+// PersoP7MPcscdTest's bad inputs.)
+TEST(TrustCenterDelivery, P7mOpensWithTheCardKeyAndCarriesCertificatesOfTheCardsKeys) {
+    const velktest::TempDir dir;
+    const auto profile = vcard::FindProfile("tcos30-blank");
+    ASSERT_TRUE(profile);
+    auto card = vcard::BuildFreshCard(*profile);
+    auto tc = vcard::TrustCenter::Create();
+    ASSERT_TRUE(card && tc);
+    ASSERT_TRUE(vcard::IssueCardCertificates(*profile, *card, *tc));
+    ASSERT_TRUE(vcard::SaveImage(dir.File("card.img"), *card));
+    ASSERT_TRUE(tc->Save(dir.File("velkora-demo-tc.pem")));
+
+    const std::string args = "deliver --image " + dir.File("card.img") + " --out " +
+                             dir.File("card.p7m") + " --tele-password Tele10char";
+    ASSERT_EQ(RunTrustCenter(args), 0);
+    const std::string file = ReadFileBytes(dir.File("card.p7m"));
+    EXPECT_EQ(RunTrustCenter(args), 1) << "an existing file is never replaced";
+    EXPECT_EQ(ReadFileBytes(dir.File("card.p7m")), file);
+
+    const Bytes delivery = OpenWithCardKey(Bytes(file.begin(), file.end()), *card);
     const auto ciphertext = LocateDeliveryCiphertext(delivery);
+    ASSERT_FALSE(ciphertext.empty());
     std::array<uint8_t, kTelePasswordKeySize> key{};
-    ASSERT_TRUE(TelePasswordKey("falsch", key));
-    velk::SecureBuffer decrypted(DeliveryPlaintextSize(ciphertext.size()));
-    ASSERT_TRUE(DecryptDelivery(ciphertext, key, decrypted));
-    EXPECT_EQ(CountP7Certificates(decrypted.Bytes()), 0u);
+    ASSERT_TRUE(TelePasswordKey("Tele10char", key));
+    velk::SecureBuffer plaintext(DeliveryPlaintextSize(ciphertext.size()));
+    ASSERT_TRUE(DecryptDelivery(ciphertext, key, plaintext));
+    ASSERT_EQ(CountP7Certificates(plaintext.Bytes()), 3u);
+    for (uint32_t i = 0; i < 3; ++i) {
+        const vcard::CardFile* keyFile =
+            card->files.Find(*vcard::ParseCardPath(vcard::kDeliveryKeyFiles[i]));
+        ASSERT_TRUE(keyFile != nullptr && !keyFile->records.empty());
+        EXPECT_EQ(WithModulus(ToBytes(GetP7Certificate(plaintext.Bytes(), i))).modulus,
+                  keyFile->records[0])
+            << i;
+    }
 }
