@@ -1,18 +1,21 @@
-// The personalization from a trust center's P7M as a user meets it: a delivered T-COS 3.0 card
-// in a private pcscd, its authentication certificate registered in "MY", its Card PIN1 no
-// longer the NULL-PIN, the P7M opened on the card after the PIN entry program's answer, and the
-// dialog's boxes and the card's certificate files looked at afterwards.
+// The personalization dialog through the real stack (libpcsclite, a private pcscd, a vpcd reader
+// and the virtual card process) with a delivered T-COS 3.0 card, its authentication certificate
+// registered in "MY" and its Card PIN1 no longer the NULL-PIN: the PIN buttons on a PIN the card
+// blocks, and the P7M from the trust center opened on the card after the PIN entry program's
+// answer, with the dialog's boxes and the card's certificate files looked at afterwards.
 
 #include "app/catalogue/Msg.h"
 #include "card/SCard.h"
 #include "dialogs/perso/DeliveryCipher.h"
 #include "dialogs/perso/DeliveryWalk.h"
 #include "dialogs/perso/DlgPersoTCOS30.h"
+#include "dialogs/perso/PersoIds.h"
 #include "tests/dialogs/PersoAnswers.h"
 #include "tests/dialogs/PromptAnswers.h"
 #include "tests/minidriver/MdTestEnv.h"
 #include "tests/monitor/DeliveredCard.h"
 #include "tests/monitor/MonitorEnv.h"
+#include "tests/support/RecordLines.h"
 #include "tests/support/VirtualPcscd.h"
 #include "vcard/CardImage.h"
 #include "vcard/CardPath.h"
@@ -23,6 +26,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <cstdlib>
@@ -114,6 +118,11 @@ protected:
         return path;
     }
 
+    std::string LastBox() const {
+        const auto boxes = dlgtest::Boxes(m_log);
+        return boxes.empty() ? std::string() : dlgtest::BoxText(boxes.back());
+    }
+
     // Runs the certificate button with these answers; the boxes as "icon|caption|text", and
     // whether a restart was launched.
     std::vector<std::string> Personalize(const char* telePassword, const std::string& file,
@@ -124,21 +133,12 @@ protected:
         CDlgPersoTCOS30 dialog(s_world->reader);
         dialog.PersonalizeFromP7M();
         std::vector<std::string> boxes;
-        bool launched = false;
-        std::ifstream in(m_log);
-        for (std::string line; std::getline(in, line);) {
-            std::vector<std::string> f;
-            for (std::size_t at = 0; at != std::string::npos;) {
-                const std::size_t tab = line.find('\t', at);
-                f.push_back(line.substr(at, tab == std::string::npos ? tab : tab - at));
-                at = tab == std::string::npos ? tab : tab + 1;
-            }
-            if (f[0] == "msgbox" && f.size() >= 4) {
-                boxes.push_back(f[1] + "|" + f[2] + "|" + f[3]);
-            } else if (f[0] == "event" && f.size() >= 2 && f[1] == "restart-launch") {
-                launched = true;
-            }
+        for (std::string box : velktest::RecordLines(m_log, "msgbox\t")) {
+            box = box.substr(7, box.rfind('\t') - 7); // icon, caption, text; not the answer
+            std::replace(box.begin(), box.end(), '\t', '|');
+            boxes.push_back(box);
         }
+        const bool launched = !velktest::RecordLines(m_log, "event\trestart-launch").empty();
         EXPECT_EQ(launched, dialog.m_bRestartStarted);
         if (restarted != nullptr) {
             *restarted = launched;
@@ -302,6 +302,43 @@ TEST_F(PersoP7MPcscdTest, ACardPulledDuringTheWriteGivesFailureTextsAndNoCrash) 
     const vcard::CardState after = Card();
     EXPECT_EQ(ImageFile(after, "3f00df02c000"), sigBefore);
     EXPECT_EQ(ImageFile(after, "3f00df02c500"), ImageFile(before, "3f00df02c500"));
+}
+
+// Three wrong old PINs: the card blocks Card PIN1 and answers its state query as a blocked
+// authentication method; PIN2 unblocks it. Then the maker's key, shown at once as there.
+TEST_F(PersoP7MPcscdTest, ABlockedPinIsUnblockedWithPin2AndTheMakersKeyIsWritten) {
+    using namespace dlgtest;
+    const std::string& reader = s_world->reader;
+    CDlgPersoTCOS30 dialog(reader);
+    dialog.OnInitDialog();
+    AnswerPrompts({kCardPin, "87654321", "87654321"});
+    dialog.OnCardPin2();
+    EXPECT_EQ(LastBox(), "PIN2 Entsperren erfolgreich");
+    EXPECT_EQ(States(dialog),
+              "OK (3 retries left)|OK (3 retries left)|NULL-PIN|SigG PIN2 not set yet");
+
+    for (const char* left : {"OK (2 retries left)", "OK (1 retries left)", "PIN1 blocked"}) {
+        AnswerPrompts({"999999", "111111", "111111"});
+        dialog.OnCardPin1();
+        EXPECT_EQ(LastBox(), "PIN1 Änderung fehlgeschlagen");
+        EXPECT_EQ(ItemText(dialog, IDC_PERSO_PIN_STATE), left);
+    }
+    EXPECT_EQ(SCard(reader).CardPin1Status(), scard::kPinMethodBlocked);
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_CARD_PIN1), "PIN entsperren");
+
+    std::vector<std::string> groups;
+    AnswerPrompts({"87654321", kCardPin, kCardPin}, &groups);
+    dialog.OnCardPin1();
+    EXPECT_EQ(groups, (std::vector<std::string>{"PIN2", "neue PIN1", "neue PIN1"}));
+    EXPECT_EQ(LastBox(), "PIN1 Entsperren erfolgreich");
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_PIN_STATE), "OK (3 retries left)");
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_CARD_PIN1), "PIN ändern");
+
+    AnswerPrompts({kCardPin});
+    dialog.OnWriteMakerKey();
+    EXPECT_EQ(LastBox(), "Velkora Publickey successfully written.");
+    EXPECT_TRUE(SCard(reader).HasMakerKey());
+    EXPECT_EQ(ItemText(dialog, IDC_PERSO_KEY_STATE), "is already available on the card");
 }
 
 } // namespace
