@@ -1,3 +1,6 @@
+// The personalization's walks and cipher on the demo trust center's P7M, as velkora-trustcenter
+// makes it for a delivered card; the card's key transport is OpenSSL's, in the card's place.
+
 #include "dialogs/perso/DeliveryWalk.h"
 #include "dialogs/perso/CardKeyMatch.h"
 #include "dialogs/perso/DeliveryCipher.h"
@@ -41,35 +44,23 @@ Bytes ToBytes(std::span<const uint8_t> span) {
     return {span.begin(), span.end()};
 }
 
-Bytes CertsOnlyP7(const std::vector<Bytes>& certificates) {
-    return vcard::BuildCertsOnlySignedData(certificates);
-}
-
-Bytes Delivery(const Bytes& plaintext, const std::string& telePassword) {
-    return vcard::EncryptDelivery(plaintext, telePassword).value_or(Bytes{});
-}
-
-struct TestCert {
-    Bytes der;
-    Bytes modulus; // big-endian, without a sign byte
-};
-
-TestCert WithModulus(const Bytes& der) {
-    TestCert cert{der, {}};
+// The RSA modulus of a DER certificate, big-endian without a sign byte, as OpenSSL reads it.
+Bytes Modulus(const Bytes& der) {
     const uint8_t* at = der.data();
     const std::unique_ptr<X509, decltype(&X509_free)> x509(
         d2i_X509(nullptr, &at, static_cast<long>(der.size())), X509_free);
     BIGNUM* n = nullptr;
+    Bytes modulus;
     if (x509 && EVP_PKEY_get_bn_param(X509_get0_pubkey(x509.get()), OSSL_PKEY_PARAM_RSA_N, &n)) {
-        cert.modulus.resize(static_cast<std::size_t>(BN_num_bytes(n)));
-        BN_bn2bin(n, cert.modulus.data());
+        modulus.resize(static_cast<std::size_t>(BN_num_bytes(n)));
+        BN_bn2bin(n, modulus.data());
     }
     BN_free(n);
-    return cert;
+    return modulus;
 }
 
 // What the card does with its key 4571: the RSA key transport of the CMS envelope.
-Bytes OpenWithCardKey(const Bytes& p7m, const vcard::CardState& card) {
+Bytes OpenWithCardKey(const std::string& p7m, const vcard::CardState& card) {
     const auto keyFile = vcard::ParseCardPath("3f00df024571");
     const auto cardKey =
         std::find_if(card.keys.begin(), card.keys.end(),
@@ -80,7 +71,7 @@ Bytes OpenWithCardKey(const Bytes& p7m, const vcard::CardState& card) {
     }
     const unsigned char* k = cardKey->privateKeyDer.data();
     const unsigned char* c = certDer->data();
-    const unsigned char* p = p7m.data();
+    const auto* p = reinterpret_cast<const unsigned char*>(p7m.data());
     const std::unique_ptr<EVP_PKEY, decltype(&EVP_PKEY_free)> key(
         d2i_PrivateKey(EVP_PKEY_RSA, nullptr, &k, static_cast<long>(cardKey->privateKeyDer.size())),
         EVP_PKEY_free);
@@ -98,22 +89,41 @@ Bytes OpenWithCardKey(const Bytes& p7m, const vcard::CardState& card) {
     return Bytes(data, data + size);
 }
 
-int RunTrustCenter(const std::string& args) {
-    const int status = std::system((std::string(VELK_TRUSTCENTER_BINARY) + " " + args).c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// Two certificates of 2048-bit RSA keys: those of a fresh trust center's two authorities.
+// A delivered card and velkora-trustcenter's P7M for it, under a ten-character tele-password;
+// the delivery is the P7M's content, opened with the card's key.
 class DeliveryWalkTest : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
+        s_dir = std::make_unique<velktest::TempDir>();
+        const auto profile = vcard::FindProfile("tcos30-blank");
+        ASSERT_TRUE(profile);
+        s_card = vcard::BuildFreshCard(*profile);
         auto tc = vcard::TrustCenter::Create();
-        ASSERT_TRUE(tc.has_value());
-        s_first = WithModulus(tc->RootCertificate());
-        s_second = WithModulus(tc->IssuingCertificate());
+        ASSERT_TRUE(s_card && tc);
+        ASSERT_TRUE(vcard::IssueCardCertificates(*profile, *s_card, *tc));
+        ASSERT_TRUE(vcard::SaveImage(s_dir->File("card.img"), *s_card));
+        ASSERT_TRUE(tc->Save(s_dir->File("velkora-demo-tc.pem")));
+        ASSERT_EQ(RunTrustCenter(), 0);
+        s_delivery = OpenWithCardKey(ReadFileBytes(s_dir->File("card.p7m")), *s_card);
     }
-    static inline std::optional<TestCert> s_first;
-    static inline std::optional<TestCert> s_second;
+    static void TearDownTestSuite() { s_dir.reset(); }
+
+    static int RunTrustCenter() {
+        const std::string command = std::string(VELK_TRUSTCENTER_BINARY) + " deliver --image " +
+                                    s_dir->File("card.img") + " --out " + s_dir->File("card.p7m") +
+                                    " --tele-password Tele10char";
+        const int status = std::system(command.c_str());
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+    // The modulus the card shows in record 1 of a key file.
+    static Bytes CardModulus(std::string_view keyFile) {
+        const vcard::CardFile* file = s_card->files.Find(*vcard::ParseCardPath(keyFile));
+        return file != nullptr && !file->records.empty() ? file->records[0] : Bytes{};
+    }
+
+    static inline std::unique_ptr<velktest::TempDir> s_dir;
+    static inline std::optional<vcard::CardState> s_card;
+    static inline Bytes s_delivery;
 };
 
 } // namespace
@@ -128,39 +138,41 @@ TEST(TelePasswordKeyTest, RepeatsAndCutsTheCharactersToTwentyFour) {
     EXPECT_EQ(KeyText(""), "<none>");
 }
 
-TEST_F(DeliveryWalkTest, AWellFormedDeliveryGivesItsCertificatesInOrder) {
-    const Bytes plaintext = CertsOnlyP7({s_first->der, s_second->der});
-    const Bytes delivery = Delivery(plaintext, "0123456789");
+TEST_F(DeliveryWalkTest, TheTrustCentersP7mGivesTheCertificatesOfTheCardsKeysInOrder) {
+    const std::string p7m = ReadFileBytes(s_dir->File("card.p7m"));
+    EXPECT_EQ(RunTrustCenter(), 1) << "an existing file is never replaced";
+    EXPECT_EQ(ReadFileBytes(s_dir->File("card.p7m")), p7m);
 
-    const auto ciphertext = LocateDeliveryCiphertext(delivery);
-    ASSERT_EQ(ciphertext.size() % 8, 0u);
-    ASSERT_EQ(ciphertext.size(), (plaintext.size() / 8 + 1) * 8);
-    EXPECT_EQ(ciphertext.data() + ciphertext.size(), delivery.data() + delivery.size());
-
+    const auto ciphertext = LocateDeliveryCiphertext(s_delivery);
+    ASSERT_FALSE(ciphertext.empty());
+    EXPECT_EQ(ciphertext.size() % 8, 0u);
+    EXPECT_EQ(ciphertext.data() + ciphertext.size(), s_delivery.data() + s_delivery.size());
     std::array<uint8_t, kTelePasswordKeySize> key{};
-    ASSERT_TRUE(TelePasswordKey("0123456789", key));
-    velk::SecureBuffer decrypted(DeliveryPlaintextSize(ciphertext.size()));
-    ASSERT_TRUE(DecryptDelivery(ciphertext, key, decrypted));
-    ASSERT_EQ(decrypted.Size() % 16, 0u);
-    EXPECT_EQ(Bytes(decrypted.Data(), decrypted.Data() + plaintext.size()), plaintext);
+    ASSERT_TRUE(TelePasswordKey("Tele10char", key));
+    velk::SecureBuffer plaintext(DeliveryPlaintextSize(ciphertext.size()));
+    ASSERT_TRUE(DecryptDelivery(ciphertext, key, plaintext));
+    EXPECT_EQ(plaintext.Size() % 16, 0u);
 
-    EXPECT_EQ(CountP7Certificates(decrypted.Bytes()), 2u);
-    EXPECT_EQ(ToBytes(GetP7Certificate(decrypted.Bytes(), 0)), s_first->der);
-    EXPECT_EQ(ToBytes(GetP7Certificate(decrypted.Bytes(), 1)), s_second->der);
-    EXPECT_TRUE(GetP7Certificate(decrypted.Bytes(), 2).empty());
-
-    EXPECT_TRUE(CertMatchesCardKey(s_first->der, s_first->modulus));
-    EXPECT_FALSE(CertMatchesCardKey(s_first->der, s_second->modulus));
-    EXPECT_FALSE(CertMatchesCardKey(
-        s_first->der, Bytes(s_first->modulus.begin(), s_first->modulus.begin() + 200)));
+    // SigG, signature and encoding key, each certificate matching its key file's modulus as
+    // OpenSSL reads it and as the personalization matches it, and no other.
+    ASSERT_EQ(CountP7Certificates(plaintext.Bytes()), 3u);
+    for (uint32_t i = 0; i < 3; ++i) {
+        const Bytes cert = ToBytes(GetP7Certificate(plaintext.Bytes(), i));
+        const Bytes modulus = CardModulus(vcard::kDeliveryKeyFiles[i]);
+        EXPECT_EQ(Modulus(cert), modulus) << i;
+        EXPECT_TRUE(CertMatchesCardKey(cert, modulus)) << i;
+        EXPECT_FALSE(CertMatchesCardKey(cert, CardModulus(vcard::kDeliveryKeyFiles[(i + 1) % 3])));
+        EXPECT_FALSE(CertMatchesCardKey(cert, Bytes(modulus.begin(), modulus.end() - 8))) << i;
+    }
+    EXPECT_TRUE(GetP7Certificate(plaintext.Bytes(), 3).empty());
 }
 
 TEST_F(DeliveryWalkTest, TruncatedGarbageAndForeignInputsGiveNothing) {
-    const Bytes plaintext = CertsOnlyP7({s_first->der});
-    const Bytes delivery = Delivery(plaintext, "secret");
+    const Bytes certificate = *vcard::CardAuthenticationCertificate(*s_card);
+    const Bytes plaintext = vcard::BuildCertsOnlySignedData(std::vector<Bytes>{certificate});
     // Every prefix: the ciphertext element must be whole, and no walk leaves the bytes it has.
-    for (std::size_t n = 0; n < delivery.size(); ++n) {
-        EXPECT_TRUE(LocateDeliveryCiphertext({delivery.data(), n}).empty()) << n;
+    for (std::size_t n = 0; n < s_delivery.size(); ++n) {
+        EXPECT_TRUE(LocateDeliveryCiphertext({s_delivery.data(), n}).empty()) << n;
     }
     for (std::size_t n = 0; n < plaintext.size(); ++n) {
         EXPECT_EQ(CountP7Certificates({plaintext.data(), n}), 0u) << n;
@@ -171,48 +183,8 @@ TEST_F(DeliveryWalkTest, TruncatedGarbageAndForeignInputsGiveNothing) {
     EXPECT_FALSE(BeginsWithSequence(notSequence));
     EXPECT_EQ(CountP7Certificates(notSequence), 0u);
     EXPECT_TRUE(LocateDeliveryCiphertext(plaintext).empty());
-    EXPECT_EQ(CountP7Certificates(s_first->der), 0u);
+    EXPECT_EQ(CountP7Certificates(certificate), 0u);
     const Bytes bogus = {0x30, 0x84, 0xFF, 0xFF, 0xFF, 0xFF, 0x30, 0x00};
     EXPECT_TRUE(LocateDeliveryCiphertext(bogus).empty());
     EXPECT_EQ(CountP7Certificates(bogus), 0u);
-}
-
-// velkora-trustcenter's P7M for a delivered card: the envelope opens with the card's key and,
-// under the tele-password, carries the certificates of the SigG, signature and encoding keys in
-// that order. (A wrong tele-password, another card's P7M and an oversized certificate are
-// PersoP7MPcscdTest's bad inputs.)
-TEST(TrustCenterDelivery, P7mOpensWithTheCardKeyAndCarriesCertificatesOfTheCardsKeys) {
-    const velktest::TempDir dir;
-    const auto profile = vcard::FindProfile("tcos30-blank");
-    ASSERT_TRUE(profile);
-    auto card = vcard::BuildFreshCard(*profile);
-    auto tc = vcard::TrustCenter::Create();
-    ASSERT_TRUE(card && tc);
-    ASSERT_TRUE(vcard::IssueCardCertificates(*profile, *card, *tc));
-    ASSERT_TRUE(vcard::SaveImage(dir.File("card.img"), *card));
-    ASSERT_TRUE(tc->Save(dir.File("velkora-demo-tc.pem")));
-
-    const std::string args = "deliver --image " + dir.File("card.img") + " --out " +
-                             dir.File("card.p7m") + " --tele-password Tele10char";
-    ASSERT_EQ(RunTrustCenter(args), 0);
-    const std::string file = ReadFileBytes(dir.File("card.p7m"));
-    EXPECT_EQ(RunTrustCenter(args), 1) << "an existing file is never replaced";
-    EXPECT_EQ(ReadFileBytes(dir.File("card.p7m")), file);
-
-    const Bytes delivery = OpenWithCardKey(Bytes(file.begin(), file.end()), *card);
-    const auto ciphertext = LocateDeliveryCiphertext(delivery);
-    ASSERT_FALSE(ciphertext.empty());
-    std::array<uint8_t, kTelePasswordKeySize> key{};
-    ASSERT_TRUE(TelePasswordKey("Tele10char", key));
-    velk::SecureBuffer plaintext(DeliveryPlaintextSize(ciphertext.size()));
-    ASSERT_TRUE(DecryptDelivery(ciphertext, key, plaintext));
-    ASSERT_EQ(CountP7Certificates(plaintext.Bytes()), 3u);
-    for (uint32_t i = 0; i < 3; ++i) {
-        const vcard::CardFile* keyFile =
-            card->files.Find(*vcard::ParseCardPath(vcard::kDeliveryKeyFiles[i]));
-        ASSERT_TRUE(keyFile != nullptr && !keyFile->records.empty());
-        EXPECT_EQ(WithModulus(ToBytes(GetP7Certificate(plaintext.Bytes(), i))).modulus,
-                  keyFile->records[0])
-            << i;
-    }
 }
