@@ -3,11 +3,9 @@
 // virtual card; the tray command opens the dialog, and an AT-SPI client selects the card's
 // certificate and presses Show. The file written must be the card's certificate as OpenSSL
 // reads it, handed to the desktop's handler.
-#include "card/SCard.h"
 #include "tests/support/ProgramUnderTest.h"
 #include "tests/support/VirtualPcscd.h"
 #include "vcard/CardImage.h"
-#include "vcard/CardPath.h"
 #include "vcard/Delivery.h"
 
 #include <QCoreApplication>
@@ -17,6 +15,7 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
+#include <string_view>
 
 namespace {
 
@@ -41,12 +40,19 @@ protected:
         ASSERT_TRUE(QDir(root).mkpath("documents"));
         // The desktop's handler for the file: one that notes what it was asked to open.
         ASSERT_TRUE(QDir(root).mkpath("bin"));
-        QFile opener(root + "/bin/xdg-open");
-        ASSERT_TRUE(opener.open(QIODevice::WriteOnly));
-        opener.write(("#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + root + "/opened.txt'\n").toUtf8());
-        opener.close();
-        opener.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        WriteFile("bin/xdg-open",
+                  "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + root.toStdString() + "/opened.txt'\n",
+                  true);
         m_env.insert("PATH", root + "/bin:" + m_env.value("PATH"));
+    }
+
+    void WriteFile(const char* name, std::string_view content, bool executable = false) {
+        QFile file(QString::fromStdString(Path(name)));
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+        file.write(content.data(), static_cast<qint64>(content.size()));
+        if (executable) {
+            file.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        }
     }
 
     // The SHA-1 thumbprints of the registrations in "MY" (upper-case hex).
@@ -112,17 +118,6 @@ TEST_F(CertificatesEndToEnd, TheTrayCommandOpensTheDialogAndShowWritesTheCardCer
     EXPECT_TRUE(LastLine("msgbox").empty()) << LastLine("msgbox");
 }
 
-std::vector<uint8_t> ImageFile(const std::string& image, const char* path) {
-    const auto card = vcard::LoadImage(image);
-    const vcard::CardFile* file = card ? card->files.Find(*vcard::ParseCardPath(path)) : nullptr;
-    return file != nullptr ? file->content : std::vector<uint8_t>{};
-}
-
-std::vector<uint8_t> Padded(std::vector<uint8_t> certificate, std::size_t size) {
-    certificate.resize(size, 0x00);
-    return certificate;
-}
-
 // A card as the trust center delivers it, made ready by a screen reader's user: the NULL-PINs
 // broken, the PIN2s set, the maker's key written, and the P7M's certificates written into the
 // files of the matching keys; the program restarts itself and registers them.
@@ -130,31 +125,23 @@ TEST_F(CertificatesEndToEnd,
        APersonalizedDeliveredCardHasItsCertificatesRegisteredAfterTheRestart) {
     velktest::VirtualPcscd pcscd(1);
     ASSERT_TRUE(pcscd.Ok());
-    const std::string image = (m_dir.path() + "/card.img").toStdString();
+    const std::string image = Path("card.img");
     ASSERT_TRUE(pcscd.InsertCard(0, "tcos30-blank", image));
     const auto card = vcard::LoadImage(image);
     const auto tc = vcard::TrustCenterFor(image);
     ASSERT_TRUE(card && tc);
     const auto issued = vcard::IssueDeliveryCertificates(*card, *tc);
-    ASSERT_TRUE(issued && issued->size() == 3);
+    ASSERT_TRUE(issued.has_value());
     const auto p7m = vcard::MakeDeliveryP7M(*card, *issued, "Tele1234");
     ASSERT_TRUE(p7m.has_value());
-    const QString p7mPath = m_dir.path() + "/delivery.p7m";
-    QFile p7mFile(p7mPath);
-    ASSERT_TRUE(p7mFile.open(QIODevice::WriteOnly));
-    p7mFile.write(reinterpret_cast<const char*>(p7m->data()), static_cast<qint64>(p7m->size()));
-    p7mFile.close();
-    const std::vector<uint8_t> authentication = ImageFile(image, "3f00df02c500");
-
+    WriteFile("delivery.p7m", {reinterpret_cast<const char*>(p7m->data()), p7m->size()});
+    m_env.insert("VELKORA_OPENFILE_ANSWER", QString::fromStdString(Path("delivery.p7m")));
     // The card's PIN for opening the P7M comes from a PIN entry program.
-    QFile pinentry(m_dir.path() + "/bin/pinentry");
-    ASSERT_TRUE(pinentry.open(QIODevice::WriteOnly));
-    pinentry.write("#!/bin/sh\necho OK\nwhile read -r line; do case \"$line\" in GETPIN) echo "
-                   "'D 123456'; echo OK;; BYE) echo OK; exit 0;; *) echo OK;; esac; done\n");
-    pinentry.close();
-    pinentry.setPermissions(QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-    m_env.insert("VELKORA_PINENTRY", m_dir.path() + "/bin/pinentry");
-    m_env.insert("VELKORA_OPENFILE_ANSWER", p7mPath);
+    WriteFile("bin/pinentry",
+              "#!/bin/sh\necho OK\nwhile read -r line; do case \"$line\" in GETPIN) echo "
+              "'D 123456'; echo OK;; BYE) echo OK; exit 0;; *) echo OK;; esac; done\n",
+              true);
+    m_env.insert("VELKORA_PINENTRY", QString::fromStdString(Path("bin/pinentry")));
 
     ASSERT_NO_FATAL_FAILURE(StartProgram());
     const QString log = m_dir.path() + "/ui.log";
@@ -181,17 +168,9 @@ TEST_F(CertificatesEndToEnd,
     EXPECT_TRUE(
         std::includes(registered.begin(), registered.end(), delivered.begin(), delivered.end()));
 
-    const std::string record = ReadAll(log);
-    EXPECT_NE(record.find("Velkora PublicKey erfolgreich geschrieben."), std::string::npos)
-        << record;
-    EXPECT_NE(record.find("SigG-Zertifikat"), std::string::npos) << record;
-    EXPECT_NE(record.find("event\trestart-launch"), std::string::npos) << record;
-    EXPECT_TRUE(SCard(pcscd.ReaderName(0)).HasMakerKey());
-    EXPECT_EQ(ImageFile(image, "3f00df01c000"), Padded((*issued)[0], 4096));
-    EXPECT_EQ(ImageFile(image, "3f00df02c000"), Padded((*issued)[1], 2048));
-    EXPECT_EQ(ImageFile(image, "3f00df02c200"), Padded((*issued)[2], 2048));
-    EXPECT_EQ(ImageFile(image, "3f00df02c500"), authentication);
-
+    // (The card's files afterwards, and the restart's record, are PersoP7MPcscdTest's matter.)
+    EXPECT_NE(ReadAll(log).find("Velkora PublicKey erfolgreich geschrieben."), std::string::npos)
+        << ReadAll(log);
     Run(VELKORA_CERTMGR, {"stop"});
     EXPECT_TRUE(WaitUntil([&] { return Thumbprints().empty(); }));
 }
