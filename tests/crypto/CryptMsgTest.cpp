@@ -135,8 +135,17 @@ TEST_F(CryptMsgTest, RefusesWhatItCannotOpen) {
     ASSERT_TRUE(AddToUserStore("MY", unlinked, CERT_STORE_ADD_NEW));
     EXPECT_EQ(Open(Envelope(unlinked, {}), content), static_cast<DWORD>(CRYPT_E_NO_DECRYPT_CERT));
 
-    // An encoding type without PKCS_7_ASN_ENCODING is the caller's mistake.
+    // Garbage and truncated messages.
     const Bytes message = Envelope(m_cert, {});
+    for (const Bytes& bad : {Bytes(300, 0xA5), Bytes{}, Bytes(message.begin(), message.begin() + 1),
+                             Bytes(message.begin(), message.begin() + message.size() / 2),
+                             Bytes(message.begin(), message.end() - 1)}) {
+        const DWORD error = Open(bad, content);
+        EXPECT_TRUE(error == CRYPT_E_ASN1_BADTAG || error == CRYPT_E_ASN1_CORRUPT)
+            << bad.size() << ": " << std::hex << error;
+    }
+
+    // An encoding type without PKCS_7_ASN_ENCODING is the caller's mistake.
     DWORD size = 0;
     CRYPT_DECRYPT_MESSAGE_PARA para{sizeof para, X509_ASN_ENCODING, 0, nullptr, 0};
     EXPECT_FALSE(CryptDecryptMessage(&para, message.data(), static_cast<DWORD>(message.size()),
