@@ -58,15 +58,9 @@ std::string ItemText(const CDlgPersoTCOS30& dialog, int id) {
 
 std::string BoxText(const std::string& box) {
     // msgbox, icon, caption, text, answer
-    std::size_t start = 0;
-    for (int field = 0; field < 3 && start != std::string::npos; ++field) {
-        start = box.find('\t', start);
-        start = start == std::string::npos ? start : start + 1;
-    }
-    if (start == std::string::npos) {
-        return {};
-    }
-    return box.substr(start, box.find('\t', start) - start);
+    const std::size_t end = box.rfind('\t');
+    const std::size_t start = end == std::string::npos || end == 0 ? end : box.rfind('\t', end - 1);
+    return start == std::string::npos ? std::string() : box.substr(start + 1, end - start - 1);
 }
 
 } // namespace dlgtest

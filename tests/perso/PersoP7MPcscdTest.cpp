@@ -123,10 +123,9 @@ protected:
         return boxes.empty() ? std::string() : dlgtest::BoxText(boxes.back());
     }
 
-    // Runs the certificate button with these answers; the boxes as "icon|caption|text", and
-    // whether a restart was launched.
-    std::vector<std::string> Personalize(const char* telePassword, const std::string& file,
-                                         bool* restarted = nullptr) {
+    // Runs the certificate button with these answers; the boxes as "icon|caption|text", and in
+    // m_restarted whether a restart was launched.
+    std::vector<std::string> Personalize(const char* telePassword, const std::string& file) {
         std::ofstream(m_log, std::ios::trunc).close();
         ::setenv("VELKORA_OPENFILE_ANSWER", file.c_str(), 1);
         dlgtest::AnswerPrompts({telePassword});
@@ -138,17 +137,15 @@ protected:
             std::replace(box.begin(), box.end(), '\t', '|');
             boxes.push_back(box);
         }
-        const bool launched = !velktest::RecordLines(m_log, "event\trestart-launch").empty();
-        EXPECT_EQ(launched, dialog.m_bRestartStarted);
-        if (restarted != nullptr) {
-            *restarted = launched;
-        }
+        m_restarted = !velktest::RecordLines(m_log, "event\trestart-launch").empty();
+        EXPECT_EQ(m_restarted, dialog.m_bRestartStarted);
         return boxes;
     }
 
     static inline std::unique_ptr<World> s_world;
     mdtest::TempDir m_dir;
     std::string m_log;
+    bool m_restarted = false;
 };
 
 using Boxes = std::vector<std::string>;
@@ -168,19 +165,16 @@ TEST_F(PersoP7MPcscdTest, BadInputEndsWithItsMessageAndWritesNothing) {
     const std::string goodPath = Save(*good, "good.p7m");
     // One wrong password in 256 gives a plaintext that starts like a SEQUENCE; take one that
     // does not.
-    std::string wrong;
-    for (const char* candidate : {"Falsch99", "Anders77", "Fremd555"}) {
-        const auto ciphertext = LocateDeliveryCiphertext(*delivery);
-        std::array<uint8_t, kTelePasswordKeySize> key{};
-        velk::SecureBuffer plaintext(DeliveryPlaintextSize(ciphertext.size()));
-        if (TelePasswordKey(candidate, key) && DecryptDelivery(ciphertext, key, plaintext) &&
-            !BeginsWithSequence(plaintext.Bytes())) {
-            wrong = candidate;
-            break;
-        }
-    }
-    ASSERT_FALSE(wrong.empty());
-    bool restarted = true;
+    const auto ciphertext = LocateDeliveryCiphertext(*delivery);
+    const char* const candidates[] = {"Falsch99", "Anders77", "Fremd555"};
+    const char* const* wrong =
+        std::find_if(std::begin(candidates), std::end(candidates), [&](auto c) {
+            std::array<uint8_t, kTelePasswordKeySize> key{};
+            velk::SecureBuffer plaintext(DeliveryPlaintextSize(ciphertext.size()));
+            return TelePasswordKey(c, key) && DecryptDelivery(ciphertext, key, plaintext) &&
+                   !BeginsWithSequence(plaintext.Bytes());
+        });
+    ASSERT_NE(wrong, std::end(candidates));
 
     EXPECT_EQ(Personalize("", goodPath), Boxes{kAborted});
     EXPECT_EQ(Personalize(kTelePassword, "cancel"), Boxes{kAborted});
@@ -194,12 +188,11 @@ TEST_F(PersoP7MPcscdTest, BadInputEndsWithItsMessageAndWritesNothing) {
               Boxes{kNotForCard});
     const Bytes half(good->begin(), good->begin() + static_cast<long>(good->size() / 2));
     EXPECT_EQ(Personalize(kTelePassword, Save(half, "half.p7m")), Boxes{kNotForCard});
-    const auto other = vcard::BuildFreshCard(*vcard::FindProfile("tcos30-blank"));
-    ASSERT_TRUE(other.has_value());
-    const auto tc = vcard::TrustCenterFor(s_world->image);
-    vcard::CardState otherCard = *other;
-    ASSERT_TRUE(vcard::IssueCardCertificates(*vcard::FindProfile("tcos30-blank"), otherCard, *tc));
-    const auto foreign = vcard::MakeDeliveryP7M(otherCard, Issued(), kTelePassword);
+    const auto profile = vcard::FindProfile("tcos30-blank");
+    auto other = vcard::BuildFreshCard(*profile);
+    ASSERT_TRUE(other && vcard::IssueCardCertificates(*profile, *other,
+                                                      *vcard::TrustCenterFor(s_world->image)));
+    const auto foreign = vcard::MakeDeliveryP7M(*other, Issued(), kTelePassword);
     ASSERT_TRUE(foreign.has_value());
     EXPECT_EQ(Personalize(kTelePassword, Save(*foreign, "foreign.p7m")), Boxes{kNotForCard});
     EXPECT_EQ(s_world->pinentry.Starts(), 0);
@@ -214,10 +207,10 @@ TEST_F(PersoP7MPcscdTest, BadInputEndsWithItsMessageAndWritesNothing) {
                     "nicht zu Ihre Karte"});
     // (A password that differs only in the low bits of its characters would be the same key:
     // DES ignores them.)
-    EXPECT_EQ(Personalize(wrong.c_str(), goodPath, &restarted),
+    EXPECT_EQ(Personalize(*wrong, goodPath),
               Boxes{"warning|Personalisierung|Personalisierung abgebrochen. Das Telepasswort ist "
                     "scheinbar falsch."});
-    EXPECT_FALSE(restarted);
+    EXPECT_FALSE(m_restarted);
     EXPECT_EQ(s_world->pinentry.Starts(), 2);
     EXPECT_EQ(CertFiles(), before);
 }
@@ -231,20 +224,19 @@ TEST_F(PersoP7MPcscdTest, MatchingCertificatesAreWrittenAndReadBackAndTheProgram
     const auto tc = vcard::TrustCenterFor(s_world->image);
     ASSERT_TRUE(tc != nullptr);
     const Bytes stranger = tc->IssuingCertificate();
-    bool restarted = false;
 
     // No certificate for a key of the card: an empty report, and the restart all the same.
     s_world->pinentry.Queue({kCardPin});
-    EXPECT_EQ(Personalize(kTelePassword, Save(P7M({stranger}), "none.p7m"), &restarted),
+    EXPECT_EQ(Personalize(kTelePassword, Save(P7M({stranger}), "none.p7m")),
               Boxes{"none|Personalization|"});
-    EXPECT_TRUE(restarted);
+    EXPECT_TRUE(m_restarted);
     EXPECT_EQ(CertFiles(), before);
 
     // Only the SigG certificate, behind a stranger's: only its file, zero-filled to 4096.
     s_world->pinentry.Queue({kCardPin});
-    EXPECT_EQ(Personalize(kTelePassword, Save(P7M({stranger, issued[0]}), "sigg.p7m"), &restarted),
+    EXPECT_EQ(Personalize(kTelePassword, Save(P7M({stranger, issued[0]}), "sigg.p7m")),
               Boxes{"none|Personalization|SigG Certificate successfully written.\\r\\n"});
-    EXPECT_TRUE(restarted);
+    EXPECT_TRUE(m_restarted);
     std::vector<Bytes> expected = before;
     expected[0] = issued[0];
     expected[0].resize(4096, 0x00);
@@ -261,12 +253,11 @@ TEST_F(PersoP7MPcscdTest, MatchingCertificatesAreWrittenAndReadBackAndTheProgram
     ASSERT_GT(oversized.size(), 2048u);
     s_world->pinentry.Queue({kCardPin});
     EXPECT_EQ(Personalize(kTelePassword,
-                          Save(P7M({issued[2], issued[1], issued[0], oversized}), "big.p7m"),
-                          &restarted),
+                          Save(P7M({issued[2], issued[1], issued[0], oversized}), "big.p7m")),
               Boxes{"warning|Personalization|SigG Certificate successfully written.\\r\\n"
                     "Signature Certificate successfully written.\\r\\nError while writing "
                     "Encoding certificate.\\r\\n"});
-    EXPECT_TRUE(restarted);
+    EXPECT_TRUE(m_restarted);
     expected[1] = issued[1];
     expected[1].resize(2048, 0x00);
     EXPECT_EQ(CertFiles(), expected);
@@ -292,13 +283,12 @@ TEST_F(PersoP7MPcscdTest, ACardPulledDuringTheWriteGivesFailureTextsAndNoCrash) 
         }
     });
     s_world->pinentry.Queue({kCardPin});
-    bool restarted = false;
-    const Boxes boxes = Personalize(kTelePassword, path, &restarted);
+    const Boxes boxes = Personalize(kTelePassword, path);
     done = true;
     puller.join();
     EXPECT_EQ(boxes, Boxes{"warning|Personalization|Error while writing SigG certificate.\\r\\n"
                            "Error while writing Signature certificate.\\r\\n"});
-    EXPECT_TRUE(restarted);
+    EXPECT_TRUE(m_restarted);
     const vcard::CardState after = Card();
     EXPECT_EQ(ImageFile(after, "3f00df02c000"), sigBefore);
     EXPECT_EQ(ImageFile(after, "3f00df02c500"), ImageFile(before, "3f00df02c500"));
