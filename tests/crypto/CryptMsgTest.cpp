@@ -110,7 +110,8 @@ TEST_F(CryptMsgTest, OpensTheLayoutsOtherToolsWrite) {
 TEST_F(CryptMsgTest, RefusesWhatItCannotOpen) {
     std::string content;
     // A wrong last block: the padding gives it away, nothing comes out.
-    Bytes bent = Envelope(m_cert, {});
+    const Bytes message = Envelope(m_cert, {});
+    Bytes bent = message;
     const uint8_t padding = static_cast<uint8_t>(16 - kContent.size() % 16);
     bent[bent.size() - 17] ^= padding; // the last plaintext byte becomes 0
     EXPECT_EQ(Open(bent, content), static_cast<DWORD>(NTE_BAD_DATA));
@@ -130,7 +131,6 @@ TEST_F(CryptMsgTest, RefusesWhatItCannotOpen) {
     EXPECT_EQ(Open(Envelope(unlinked, {}), content), static_cast<DWORD>(CRYPT_E_NO_DECRYPT_CERT));
 
     // Garbage and truncated messages.
-    const Bytes message = Envelope(m_cert, {});
     for (const Bytes& bad : {Bytes(300, 0xA5), Bytes{}, Bytes(message.begin(), message.begin() + 1),
                              Bytes(message.begin(), message.begin() + message.size() / 2),
                              Bytes(message.begin(), message.end() - 1)}) {

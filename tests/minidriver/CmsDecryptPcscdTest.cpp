@@ -26,10 +26,6 @@ using Bytes = std::vector<uint8_t>;
 
 const std::string kContent = "certs-only delivery, longer than one cipher block";
 
-Bytes Envelope(const std::vector<Bytes>& recipients, const EVP_CIPHER* cipher) {
-    return velktest::Envelope(recipients, kContent, cipher);
-}
-
 // One call of CryptDecryptMessage against "MY"; `buffer` null asks for the size.
 struct Outcome {
     BOOL ok = FALSE;
@@ -85,7 +81,8 @@ TEST_F(CmsDecryptPcscdTest, AMessageOpensWithOnePromptAndFailuresSayWhy) {
     // Triple-DES, with the card's recipient second.
     const Bytes stranger =
         velktest::MakeCert(velktest::Cert("Stranger").Key(velktest::NewRsaKey(1024))).der;
-    const Bytes message = Envelope({stranger, m_authentication}, EVP_des_ede3_cbc());
+    const Bytes message =
+        velktest::Envelope({stranger, m_authentication}, kContent, EVP_des_ede3_cbc());
     ASSERT_FALSE(message.empty());
     Bytes buffer(message.size());
 
