@@ -113,6 +113,25 @@ protected:
         return process;
     }
 
+    // A process started with `arguments` that reported itself ready.
+    QProcess& StartReady(const QStringList& arguments = {},
+                         const QString& program = QStringLiteral(VELKORA_CERTMGR)) {
+        QProcess& process = Start(arguments, program);
+        EXPECT_TRUE(WaitFor(Event("ready", Pid(process)))) << "did not come up";
+        return process;
+    }
+
+    // Exit code 3 of "stop": the request went out.
+    void Stop() { EXPECT_EQ(Finish(Start({QStringLiteral("stop")})), 3); }
+
+    // A start that fails with `code` and an error box that names `path`.
+    void RefusedNaming(int code, const std::string& path) {
+        EXPECT_EQ(Finish(Start({})), code);
+        const long box = Find("msgbox\terror\t");
+        ASSERT_GE(box, 0);
+        EXPECT_NE(Lines()[static_cast<std::size_t>(box)].find(path), std::string::npos);
+    }
+
     // The pid a started process had (QProcess forgets it once the process has ended).
     qint64 Pid(const QProcess& process) const {
         const auto it = m_pids.find(&process);
@@ -208,8 +227,7 @@ protected:
 };
 
 TEST_F(ShellProcessTest, SecondStartIsRefusedUnlessTsAndStopEndsEveryInstance) {
-    QProcess& first = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(first))));
+    QProcess& first = StartReady();
 
     // "Stop" is not "stop": the words are case-sensitive, so this is a refused second start.
     QProcess& refused = Start({QStringLiteral("Stop")});
@@ -217,8 +235,7 @@ TEST_F(ShellProcessTest, SecondStartIsRefusedUnlessTsAndStopEndsEveryInstance) {
     EXPECT_EQ(Count(kRefusal), 1);
     EXPECT_EQ(Find(Event("ready", Pid(refused))), -1);
 
-    QProcess& admitted = Start({QStringLiteral("-ts")});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(admitted))));
+    QProcess& admitted = StartReady({QStringLiteral("-ts")});
     EXPECT_EQ(first.state(), QProcess::Running);
 
     // "stop" inside a longer word still counts; the request reaches both instances.
@@ -230,8 +247,7 @@ TEST_F(ShellProcessTest, SecondStartIsRefusedUnlessTsAndStopEndsEveryInstance) {
     EXPECT_GE(Find(Event("exit", Pid(admitted))), 0);
 
     // With nobody left, "stop" ends silently.
-    QProcess& idleStop = Start({QStringLiteral("stop")});
-    EXPECT_EQ(Finish(idleStop), 3);
+    Stop();
     const auto lines = Lines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.rfind("msgbox", 0) == 0; }),
@@ -239,14 +255,13 @@ TEST_F(ShellProcessTest, SecondStartIsRefusedUnlessTsAndStopEndsEveryInstance) {
 }
 
 TEST_F(ShellProcessTest, StopWithoutASessionBusSaysSoInsteadOfClaimingSuccess) {
-    QProcess& running = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(running))));
+    QProcess& running = StartReady();
     QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
     noBus.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_dir.path() + "/no-bus");
     QProcess& stop = Start({QStringLiteral("stop")}, QStringLiteral(VELKORA_CERTMGR), noBus);
     EXPECT_EQ(Finish(stop), 7);
     EXPECT_EQ(running.state(), QProcess::Running);
-    EXPECT_EQ(Finish(Start({QStringLiteral("stop")})), 3);
+    Stop();
     EXPECT_EQ(Finish(running), 0);
 }
 
@@ -275,56 +290,44 @@ TEST_F(ShellProcessTest, RestartedInstanceWaitsForThePreviousOne) {
                          Event("ready", successor)}));
 
     // The successor is the one instance of the session now.
-    QProcess& stop = Start({QStringLiteral("stop")});
-    EXPECT_EQ(Finish(stop), 3);
+    Stop();
     EXPECT_TRUE(WaitFor(Event("exit", successor)));
     EXPECT_TRUE(WaitForEnd(successor));
 }
 
 TEST_F(ShellProcessTest, RestartWordInProgramPathSkipsTheRefusal) {
-    QProcess& first = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(first))));
+    QProcess& first = StartReady();
 
     const fs::path dir = fs::path(m_dir.path().toStdString()) / "--Restart";
     fs::create_directory(dir);
     const fs::path link = dir / "velkora-certmgr";
     fs::create_symlink(VELKORA_CERTMGR, link);
-    QProcess& second = Start({}, QString::fromStdString(link.string()));
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(second))));
+    QProcess& second = StartReady({}, QString::fromStdString(link.string()));
     EXPECT_EQ(Count(kRefusal), 0);
     // No restart was under way, so there was nothing to wait for.
     EXPECT_EQ(Find(Event("restart-wait", Pid(second))), -1);
 
-    QProcess& stop = Start({QStringLiteral("stop")});
-    EXPECT_EQ(Finish(stop), 3);
+    Stop();
     EXPECT_EQ(Finish(first), 0);
     EXPECT_EQ(Finish(second), 0);
 }
 
 TEST_F(ShellProcessTest, WarnsWhenThePropagationServiceRuns) {
-    const char* service = "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc";
-    Put(HKEY_LOCAL_MACHINE, service, "CurrentState", 1);
-    RegResetForTests();
-    QProcess& stopped = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(stopped))));
-    EXPECT_EQ(Count(kServiceWarning), 0);
-    ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
-    EXPECT_EQ(Finish(stopped), 0);
-
-    Put(HKEY_LOCAL_MACHINE, service, "CurrentState", 4);
-    RegResetForTests();
-    QProcess& running = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(running))));
-    EXPECT_EQ(Count(kServiceWarning), 1);
-    // A warning only: the program starts all the same.
-    EXPECT_TRUE(InOrder({kServiceWarning, Event("ready", Pid(running))}));
-    ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
-    EXPECT_EQ(Finish(running), 0);
+    // Stopped (1): no warning; running (4): one, and the program starts all the same.
+    for (const uint32_t state : {1u, 4u}) {
+        Put(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc", "CurrentState",
+            state);
+        RegResetForTests();
+        QProcess& instance = StartReady();
+        EXPECT_EQ(Count(kServiceWarning), state == 4 ? 1 : 0);
+        EXPECT_EQ(InOrder({kServiceWarning, Event("ready", Pid(instance))}), state == 4);
+        ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
+        EXPECT_EQ(Finish(instance), 0);
+    }
 }
 
 TEST_F(ShellProcessTest, BalloonRequestWithUnknownTextId) {
-    QProcess& instance = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(instance))));
+    QProcess& instance = StartReady();
     // The greeting balloon of a fresh tray icon.
     EXPECT_GE(Find("balloon\twarning\t\tVelkora certificate manager"), 0);
 
@@ -339,14 +342,9 @@ TEST_F(ShellProcessTest, BalloonRequestWithUnknownTextId) {
 TEST_F(ShellProcessTest, DamagedSettingsFileIsReportedAndKept) {
     const std::string garbage = "this is not a settings hive\n";
     std::ofstream(m_userHive, std::ios::trunc) << garbage;
-    QProcess& instance = Start({});
-    EXPECT_EQ(Finish(instance), 5);
-    const long box = Find("msgbox\terror\t");
-    ASSERT_GE(box, 0);
-    EXPECT_NE(Lines()[static_cast<std::size_t>(box)].find(m_userHive), std::string::npos);
+    RefusedNaming(5, m_userHive);
     std::ifstream in(m_userHive);
-    const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(kept, garbage);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), garbage);
 }
 
 TEST_F(ShellProcessTest, LockFolderOthersCanUseRefusesTheStart) {
@@ -355,11 +353,7 @@ TEST_F(ShellProcessTest, LockFolderOthersCanUseRefusesTheStart) {
     const std::string locks = m_runtime + "/velkora";
     ASSERT_EQ(::mkdir(locks.c_str(), 0700), 0);
     ASSERT_EQ(::chmod(locks.c_str(), 0777), 0);
-    QProcess& instance = Start({});
-    EXPECT_EQ(Finish(instance), 6);
-    const long box = Find("msgbox\terror\t");
-    ASSERT_GE(box, 0);
-    EXPECT_NE(Lines()[static_cast<std::size_t>(box)].find(locks), std::string::npos);
+    RefusedNaming(6, locks);
 }
 
 TEST_F(ShellProcessTest, NoDisplayIsAFailedWindow) {
