@@ -87,25 +87,40 @@ private:
     bool m_reaped = false;
 };
 
+// An environment variable set (or, with nullopt, removed) while this lives, then restored.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        value ? (void)::setenv(name, value->c_str(), 1) : (void)::unsetenv(name);
+    }
+    ~ScopedEnv() { m_old ? (void)::setenv(m_name, m_old->c_str(), 1) : (void)::unsetenv(m_name); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+// What a second process of the session sees at once: CreateMutexA's error, and a zero wait.
+std::pair<std::uint32_t, std::uint32_t> ProbeFromChild() {
+    Child probe([](Child& self) {
+        CNamedMutex m = CreateMutexA(false, kName);
+        self.Send(GetLastError());
+        self.Send(WaitForSingleObject(m, 0));
+        return 0;
+    });
+    return {probe.Receive().value_or(999), probe.Receive().value_or(999)};
+}
+
 class SessionMutexTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("XDG_RUNTIME_DIR")) {
-            m_oldRuntime = old;
-        }
-        ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
-    }
-    void TearDown() override {
-        if (m_oldRuntime) {
-            ::setenv("XDG_RUNTIME_DIR", m_oldRuntime->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_RUNTIME_DIR");
-        }
-    }
-
     velktest::TempDir m_tmp;
     const std::string m_runtime = m_tmp.Path();
-    std::optional<std::string> m_oldRuntime;
+    const ScopedEnv m_runtimeEnv{"XDG_RUNTIME_DIR", m_runtime};
 };
 
 TEST_F(SessionMutexTest, ExistenceFollowsOpenHandlesPerSession) {
@@ -237,14 +252,7 @@ TEST_F(SessionMutexTest, StartedProgramsDoNotInheritTheLocks) {
     ReleaseMutex(owner);
     owner.Close();
 
-    Child probe([](Child& self) {
-        CNamedMutex m = CreateMutexA(false, kName);
-        self.Send(GetLastError());
-        self.Send(WaitForSingleObject(m, 0));
-        return 0;
-    });
-    EXPECT_EQ(probe.Receive(), kErrorSuccess);
-    EXPECT_EQ(probe.Receive(), kWaitObject0);
+    EXPECT_EQ(ProbeFromChild(), std::make_pair(kErrorSuccess, kWaitObject0));
     ::kill(sleeper, SIGKILL);
     ::waitpid(sleeper, nullptr, 0);
 }
@@ -266,13 +274,11 @@ TEST_F(SessionMutexTest, LockDirectoryMustBePrivate) {
 
     // Without a runtime directory: a private folder in the user's home, never one in /tmp,
     // and none at all in a home that another user controls.
-    ::unsetenv("XDG_RUNTIME_DIR");
-    ::unsetenv("XDG_STATE_HOME");
-    const char* oldHome = std::getenv("HOME");
-    const std::string savedHome = oldHome ? oldHome : "";
     const std::string home = m_runtime + "/home";
     ASSERT_EQ(::mkdir(home.c_str(), 0755), 0);
-    ::setenv("HOME", home.c_str(), 1);
+    const ScopedEnv noRuntime("XDG_RUNTIME_DIR", std::nullopt);
+    const ScopedEnv noState("XDG_STATE_HOME", std::nullopt);
+    const ScopedEnv ownHome("HOME", home);
     const std::string fallback = LockDirectory();
     EXPECT_EQ(fallback.rfind(home + "/.local/state/velkora/run-", 0), 0u) << fallback;
     ASSERT_EQ(::stat(fallback.c_str(), &st), 0);
@@ -289,11 +295,6 @@ TEST_F(SessionMutexTest, LockDirectoryMustBePrivate) {
         CNamedMutex blocked = CreateMutexA(false, kName);
         EXPECT_FALSE(blocked.IsValid());
         EXPECT_EQ(GetLastError(), kErrorAccessDenied);
-    }
-    if (oldHome != nullptr) {
-        ::setenv("HOME", savedHome.c_str(), 1);
-    } else {
-        ::unsetenv("HOME");
     }
 }
 
