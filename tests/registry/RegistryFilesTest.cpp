@@ -26,6 +26,19 @@ mode_t Mode(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
+// A DWORD of the current user's hive as text, or "error N".
+std::string Dword(const char* path, const char* name) {
+    uint32_t value = 0;
+    const LONG rc = GetDword(HKEY_CURRENT_USER, path, name, value);
+    return rc == ERROR_SUCCESS ? std::to_string(value) : "error " + std::to_string(rc);
+}
+
+uint64_t Stamp() {
+    uint64_t stamp = 0;
+    EXPECT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &stamp), ERROR_SUCCESS);
+    return stamp;
+}
+
 class RegistryFiles : public ::testing::Test {
 protected:
     TempHives m_hives;
@@ -57,8 +70,7 @@ TEST_F(RegistryFiles, UserHiveAppearsOnFirstWriteMachineHiveMissingReadsEmpty) {
         ++files;
     }
     EXPECT_EQ(files, 1u);
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "software\\velkora", "X", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 5u);
+    EXPECT_EQ(Dword("software\\velkora", "X"), "5");
     EXPECT_FALSE(std::filesystem::exists(m_hives.MachinePath()));
 }
 
@@ -229,19 +241,13 @@ TEST_F(RegistryFiles, TransactionIsAllOrNothing) {
         ASSERT_EQ(transaction.Status(), ERROR_SUCCESS);
         EXPECT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Store", "a", 2), ERROR_SUCCESS);
         EXPECT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Store\\New", "b", 3), ERROR_SUCCESS);
-        // Visible inside, on this thread.
-        uint32_t value = 0;
-        EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store", "a", value), ERROR_SUCCESS);
-        EXPECT_EQ(value, 2u);
+        EXPECT_EQ(Dword("Software\\Store", "a"), "2"); // visible inside, on this thread
         // A failing call inside does not spoil the rest.
         EXPECT_EQ(RegDeleteValueA(HKEY_CURRENT_USER, "missing"), ERROR_FILE_NOT_FOUND);
         // No commit: all of it goes.
     }
-    uint32_t value = 0;
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store", "a", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 1u);
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store\\New", "b", value),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Dword("Software\\Store", "a"), "1");
+    EXPECT_EQ(Dword("Software\\Store\\New", "b"), "error 2");
 
     {
         RegTransaction transaction(HKEY_CURRENT_USER);
@@ -252,59 +258,41 @@ TEST_F(RegistryFiles, TransactionIsAllOrNothing) {
         EXPECT_EQ(transaction.Commit(), ERROR_INVALID_HANDLE);
     }
     RegResetForTests();
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store", "a", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 4u);
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store\\New", "b", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 5u);
+    EXPECT_EQ(Dword("Software\\Store", "a"), "4");
+    EXPECT_EQ(Dword("Software\\Store\\New", "b"), "5");
 }
 
 TEST_F(RegistryFiles, ChangeStampMovesOnlyWithChanges) {
-    uint64_t first = 0;
-    uint64_t again = 0;
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &first), ERROR_SUCCESS);
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
-    EXPECT_EQ(first, again);
+    const uint64_t first = Stamp();
+    EXPECT_EQ(Stamp(), first);
 
-    // Our own write.
+    // Our own write moves it; reading and a failed write do not.
     ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\S", "a", 1), ERROR_SUCCESS);
-    uint64_t afterOwn = 0;
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &afterOwn), ERROR_SUCCESS);
-    EXPECT_NE(afterOwn, again);
-    // Reading changes nothing.
-    uint32_t value = 0;
-    ASSERT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_SUCCESS);
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
-    EXPECT_EQ(again, afterOwn);
-    // A failed write changes nothing either.
+    const uint64_t afterOwn = Stamp();
+    EXPECT_NE(afterOwn, first);
+    EXPECT_EQ(Dword("Software\\S", "a"), "1");
     EXPECT_EQ(RegDeleteValueA(HKEY_CURRENT_USER, "missing"), ERROR_FILE_NOT_FOUND);
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
-    EXPECT_EQ(again, afterOwn);
+    EXPECT_EQ(Stamp(), afterOwn);
 
     // Another connection's write, as another process would make it.
     RunSql(m_hives.UserPath(), "UPDATE vals SET data = x'02000000'");
-    uint64_t afterOther = 0;
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &afterOther), ERROR_SUCCESS);
+    const uint64_t afterOther = Stamp();
     EXPECT_NE(afterOther, afterOwn);
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
-    EXPECT_EQ(again, afterOther);
-    ASSERT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 2u);
+    EXPECT_EQ(Stamp(), afterOther);
+    EXPECT_EQ(Dword("Software\\S", "a"), "2");
 
     // A file put in its place (as a restore from a backup would) is followed.
     const std::string copy = m_hives.Dir() + "/restored.hive";
     std::filesystem::copy_file(m_hives.UserPath(), copy);
     RunSql(copy, "UPDATE vals SET data = x'03000000'");
     std::filesystem::rename(copy, m_hives.UserPath());
-    uint64_t afterRestore = 0;
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &afterRestore), ERROR_SUCCESS);
+    const uint64_t afterRestore = Stamp();
     EXPECT_NE(afterRestore, afterOther);
-    ASSERT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 3u);
+    EXPECT_EQ(Dword("Software\\S", "a"), "3");
     // And a removed file reads as empty again.
     std::filesystem::remove(m_hives.UserPath());
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
-    EXPECT_NE(again, afterRestore);
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_FILE_NOT_FOUND);
+    EXPECT_NE(Stamp(), afterRestore);
+    EXPECT_EQ(Dword("Software\\S", "a"), "error 2");
 
     // Each root has its own.
     uint64_t machine = 0;
