@@ -66,8 +66,10 @@ protected:
         pcscsim::ResetAll();
     }
 
-    std::shared_ptr<vcard::VirtualCard> Insert(const std::string& reader,
-                                               const std::string& profile) {
+    // A reader attached with a card of `profile` in it.
+    static std::shared_ptr<vcard::VirtualCard> Insert(const std::string& reader,
+                                                      const std::string& profile) {
+        pcscsim::AddReader(reader);
         std::shared_ptr<vcard::VirtualCard> card =
             vcard::OpenCard(mdtest::QuickProfile(profile), "");
         EXPECT_TRUE(card);
@@ -75,15 +77,24 @@ protected:
         return card;
     }
 
+    // The containers listed for `reader`; `end` is the error that ended the listing.
+    static std::vector<std::string> Names(const std::string& reader, unsigned long* end = nullptr) {
+        unsigned long last = 0;
+        auto names = mdtest::EnumerateContainers(reader, last);
+        if (end != nullptr) {
+            *end = last;
+        }
+        return names;
+    }
+
     mdtest::TempDir m_dir;
     mdtest::RegisteredProvider m_provider{m_dir};
 };
 
 TEST_F(CspCardTest, ContainersOfATcos30CardCarryItsCertificates) {
-    pcscsim::AddReader(kReaderA);
     const auto card = Insert(kReaderA, "tcos30");
     unsigned long end = 0;
-    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    const auto names = Names(kReaderA, &end);
     EXPECT_EQ(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
     ASSERT_EQ(names.size(), 6u); // signature, authentication, encryption, card, two CAs
 
@@ -145,13 +156,10 @@ TEST_F(CspCardTest, ContainersOfATcos30CardCarryItsCertificates) {
 }
 
 TEST_F(CspCardTest, ReaderIndexRoundTripsWithTwoReaders) {
-    pcscsim::AddReader(kReaderA);
-    pcscsim::AddReader(kReaderB);
     Insert(kReaderA, "tcos30");
     Insert(kReaderB, "tcos30-blank");
-    unsigned long end = 0;
-    const auto first = mdtest::EnumerateContainers(kReaderA, end);
-    const auto second = mdtest::EnumerateContainers(kReaderB, end);
+    const auto first = Names(kReaderA);
+    const auto second = Names(kReaderB);
     ASSERT_EQ(first.size(), 6u);
     ASSERT_FALSE(second.empty());
     for (const auto& name : first) {
@@ -168,12 +176,8 @@ TEST_F(CspCardTest, ReaderIndexRoundTripsWithTwoReaders) {
 
 TEST_F(CspCardTest, BlankCardShowsOnlyItsCardCertificateOthersNone) {
     const std::string kReaderC = "Sim Reader C 02 00";
-    pcscsim::AddReader(kReaderA);
-    pcscsim::AddReader(kReaderB);
-    pcscsim::AddReader(kReaderC);
     Insert(kReaderA, "tcos30-blank");
-    unsigned long end = 0;
-    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    const auto names = Names(kReaderA);
     std::vector<std::string> users;
     std::copy_if(names.begin(), names.end(), std::back_inserter(users),
                  [](const std::string& name) { return name[4] == '0'; });
@@ -189,8 +193,8 @@ TEST_F(CspCardTest, BlankCardShowsOnlyItsCardCertificateOthersNone) {
     Insert(kReaderB, "tcos20");
     Insert(kReaderC, "cardos4");
     for (const std::string& reader : {kReaderB, kReaderC}) {
-        end = 0;
-        EXPECT_TRUE(mdtest::EnumerateContainers(reader, end).empty());
+        unsigned long end = 0;
+        EXPECT_TRUE(Names(reader, &end).empty());
         EXPECT_EQ(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
     }
 }
@@ -217,10 +221,8 @@ private:
 };
 
 TEST_F(CspCardTest, CertificatesReadInShortBlocksComeWhole) {
-    pcscsim::AddReader(kReaderA);
     const auto card = Insert(kReaderA, "tcos30");
-    unsigned long end = 0;
-    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    const auto names = Names(kReaderA);
     ASSERT_FALSE(names.empty());
     std::vector<Bytes> whole;
     for (const std::string& name : names) {
@@ -239,10 +241,8 @@ TEST_F(CspCardTest, CertificatesReadInShortBlocksComeWhole) {
 TEST_F(CspCardTest, BusyBroadcastsShareOneConnectionAndNeverWaitForTheBus) {
     mdtest::RecordingBus bus;
     ASSERT_TRUE(bus.Ok()) << "dbus-daemon is needed for this test";
-    pcscsim::AddReader(kReaderA);
     Insert(kReaderA, "tcos30");
-    unsigned long end = 0;
-    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    const auto names = Names(kReaderA);
     ASSERT_GE(names.size(), 3u);
     ASSERT_FALSE(mdtest::ContainerCertificate(kReaderA, names[0]).empty());
     ASSERT_EQ(bus.Received(2).size(), 2u);
@@ -261,11 +261,9 @@ TEST_F(CspCardTest, BusyBroadcastsShareOneConnectionAndNeverWaitForTheBus) {
 }
 
 TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
-    pcscsim::AddReader(kReaderA);
-    pcscsim::AddReader(kReaderB);
     Insert(kReaderA, "tcos30");
-    unsigned long end = 0;
-    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    pcscsim::AddReader(kReaderB);
+    const auto names = Names(kReaderA);
     ASSERT_FALSE(names.empty());
     const std::string path = mdtest::ContainerPath(kReaderA, names[0]);
     HCRYPTPROV prov = 0;
@@ -309,13 +307,12 @@ TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
 
     // The card gone: the next listing says so.
     pcscsim::RemoveCard(kReaderA);
-    end = 0;
-    EXPECT_TRUE(mdtest::EnumerateContainers(kReaderA, end).empty());
+    unsigned long end = 0;
+    EXPECT_TRUE(Names(kReaderA, &end).empty());
     EXPECT_NE(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
 }
 
 TEST_F(CspCardTest, EachListingOfAContextLooksAtTheCardAgain) {
-    pcscsim::AddReader(kReaderA);
     const auto card = Insert(kReaderA, "tcos30");
     HCRYPTPROV prov = 0;
     ASSERT_EQ(mdtest::Acquire(mdtest::ContainerPath(kReaderA, ""), prov), 0u);
