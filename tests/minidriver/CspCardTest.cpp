@@ -155,25 +155,6 @@ TEST_F(CspCardTest, ContainersOfATcos30CardCarryItsCertificates) {
     EXPECT_EQ(X509_verify(signature.get(), X509_get0_pubkey(issuing.get())), 1);
 }
 
-TEST_F(CspCardTest, ReaderIndexRoundTripsWithTwoReaders) {
-    Insert(kReaderA, "tcos30");
-    Insert(kReaderB, "tcos30-blank");
-    const auto first = Names(kReaderA);
-    const auto second = Names(kReaderB);
-    ASSERT_EQ(first.size(), 6u);
-    ASSERT_FALSE(second.empty());
-    for (const auto& name : first) {
-        EXPECT_EQ(mdtest::ReaderIndexFromContainer(mdtest::ContainerPath(kReaderA, name), 2), 0);
-        EXPECT_EQ(mdtest::ReaderNameIndexFromContainer(name, 2), 0u);
-    }
-    for (const auto& name : second) {
-        EXPECT_EQ(mdtest::ReaderIndexFromContainer(name, 2), 1);
-        EXPECT_EQ(mdtest::ReaderNameIndexFromContainer(name, 2), 1u);
-    }
-    // The same card position keeps its name apart from the other reader's.
-    EXPECT_NE(first.back(), second.back());
-}
-
 TEST_F(CspCardTest, BlankCardShowsOnlyItsCardCertificateOthersNone) {
     const std::string kReaderC = "Sim Reader C 02 00";
     Insert(kReaderA, "tcos30-blank");
