@@ -326,19 +326,6 @@ TEST_F(ShellProcessTest, WarnsWhenThePropagationServiceRuns) {
     }
 }
 
-TEST_F(ShellProcessTest, BalloonRequestWithUnknownTextId) {
-    QProcess& instance = StartReady();
-    // The greeting balloon of a fresh tray icon.
-    EXPECT_GE(Find("balloon\twarning\t\tVelkora certificate manager"), 0);
-
-    ASSERT_TRUE(PostMdMessage(mdmsg::kShowBalloon, 99999));
-    EXPECT_TRUE(WaitFor("balloon\tnone\t\t----Error in Stringtable----"));
-    ASSERT_TRUE(PostMdMessage(mdmsg::kShowBalloon, 203));
-    EXPECT_TRUE(WaitFor("balloon\tnone\t\tUpdate"));
-    ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
-    EXPECT_EQ(Finish(instance), 0);
-}
-
 TEST_F(ShellProcessTest, DamagedSettingsFileIsReportedAndKept) {
     const std::string garbage = "this is not a settings hive\n";
     std::ofstream(m_userHive, std::ios::trunc) << garbage;
