@@ -49,10 +49,10 @@ protected:
     void TearDown() override { ::unsetenv("VELKORA_MSGBOX_LOG"); }
 
     // A tray with a host, created like the main window's.
-    void CreateShown(CSystemTray& tray) {
+    static void CreateShown(CSystemTray& tray, unsigned menu = IDR_TRAYMENU, bool hidden = false) {
         tray.SetTrayAvailableProbe([] { return true; });
         ASSERT_TRUE(tray.CreateTrayIcon(nullptr, 0x800A, "Velkora certificate manager",
-                                        LoadIconResource(IDR_MAINFRAME), IDR_TRAYMENU));
+                                        LoadIconResource(IDR_MAINFRAME), menu, hidden));
     }
 
     std::vector<std::string> LogLines() const { return velktest::RecordLines(m_log); }
@@ -143,9 +143,7 @@ TEST_F(TrayTest, WithoutTrayHostTheIconWaitsAndComesWithTheHost) {
 
     // An icon created hidden stays out of the tray, also when a host comes.
     CSystemTray hidden;
-    hidden.SetTrayAvailableProbe([] { return true; });
-    EXPECT_TRUE(hidden.CreateTrayIcon(nullptr, 0x800A, "tip", LoadIconResource(IDR_MAINFRAME),
-                                      IDR_TRAYMENU, true));
+    CreateShown(hidden, IDR_TRAYMENU, true);
     EXPECT_TRUE(hidden.IsHidden());
     hidden.OnTaskbarCreated();
     EXPECT_FALSE(hidden.TrayIcon().isVisible());
@@ -378,9 +376,7 @@ TEST_F(TrayTest, DoubleClickPostsTheDefaultCommand) {
 
     // A tray without menu resource: no popup and no default command.
     CSystemTray bare;
-    bare.SetTrayAvailableProbe([] { return true; });
-    ASSERT_TRUE(bare.CreateTrayIcon(nullptr, 0x800A, "tip", LoadIconResource(IDR_MAINFRAME), 131));
-    QSignalSpy bareCommands(&bare, &CSystemTray::Command);
+    CreateShown(bare, 131);
     EXPECT_EQ(bare.Menu(), nullptr);
     EXPECT_FALSE(bare.SetDefaultMenuItem(2, true));
     EXPECT_EQ(bare.HandleTrayMessage(QSystemTrayIcon::DoubleClick), 0);
@@ -388,9 +384,7 @@ TEST_F(TrayTest, DoubleClickPostsTheDefaultCommand) {
 
     // Nobody to take the command.
     CSystemTray alone;
-    alone.SetTrayAvailableProbe([] { return true; });
-    ASSERT_TRUE(alone.CreateTrayIcon(nullptr, 0x800A, "tip", LoadIconResource(IDR_MAINFRAME),
-                                     IDR_TRAYMENU));
+    CreateShown(alone);
     EXPECT_EQ(alone.HandleTrayMessage(QSystemTrayIcon::DoubleClick), 0);
 }
 
