@@ -16,13 +16,13 @@
 #include "monitor/CryptOwners.h"
 #include "monitor/events/MonitorState.h"
 #include "pcscsim/SimControl.h"
-#include "platform/registry/Registry.h"
 #include "res/Resource.h"
 #include "tests/dialogs/PromptAnswers.h"
 #include "tests/dialogs/TestCertificate.h"
 #include "tests/events/EventsWorld.h"
 #include "tests/minidriver/MdTestEnv.h"
 #include "tests/monitor/MonitorEnv.h"
+#include "tests/registry/TempHives.h"
 #include "tests/support/RecordLines.h"
 
 #include <QApplication>
@@ -315,16 +315,14 @@ class ShowCertificatesCommandTest : public CertPageDlgTest {
 protected:
     void SetUp() override {
         CertPageDlgTest::SetUp();
-        ::setenv("VELKORA_USER_HIVE", (m_dir.path() + "/user.hive").toUtf8().constData(), 1);
-        ::setenv("VELKORA_MACHINE_HIVE", (m_dir.path() + "/machine.hive").toUtf8().constData(), 1);
-        RegResetForTests();
         pcscsim::ResetAll();
     }
     void TearDown() override {
         CertPageDlgTest::TearDown();
-        RegResetForTests();
         pcscsim::ResetAll();
     }
+
+    TempHives m_hives;
 };
 
 TEST_F(ShowCertificatesCommandTest, QuitClosesTheDialogAndARestartEndsTheProgram) {
