@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -28,7 +27,6 @@ using namespace velktest;
 namespace {
 
 constexpr const char* kCardProvider = "Velkora Base Smart Card Crypto Provider";
-constexpr const char* kTail = "-0800200c9a66";
 constexpr const char* kFakeReader = "\\\\.\\Fake Reader 0\\";
 
 // Owns an HCRYPTPROV.
@@ -114,35 +112,19 @@ TEST_F(ProviderTest, SoftwareStoreCreatesListsAndDeletesHelperContainers) {
         EXPECT_EQ(size, std::string(MS_ENHANCED_PROV_A).size() + 1);
     }
 
-    // What the program does at start and exit: delete every helper container,
-    // enumerating afresh after each deletion.
-    int deleted = 0;
-    Prov enumeration;
-    ASSERT_TRUE(CryptAcquireContextA(&enumeration.handle, nullptr, MS_ENHANCED_PROV_A,
-                                     PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-    char name[512];
-    DWORD flags = CRYPT_FIRST;
-    for (;;) {
-        DWORD size = sizeof name;
-        if (!CryptGetProvParam(enumeration.handle, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name),
-                               &size, flags)) {
-            break;
-        }
-        flags = CRYPT_NEXT;
-        if (std::strstr(name, kTail) == nullptr) {
-            continue;
-        }
-        CryptReleaseContext(enumeration.handle, 0);
+    // Deleted through the default provider: the handle comes back zeroed, the container leaves
+    // the listing, and a second deletion finds nothing. (The program's walk that deletes its
+    // helper containers runs in PropagationTest.RemoveAllPropagatedLeavesOnlyForeignEntries.)
+    for (const std::size_t i : {0u, 1u, 3u}) {
         HCRYPTPROV gone = 1;
-        EXPECT_TRUE(CryptAcquireContextA(&gone, name, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET));
+        EXPECT_TRUE(CryptAcquireContextA(&gone, created[i].c_str(), nullptr, PROV_RSA_FULL,
+                                         CRYPT_DELETEKEYSET));
         EXPECT_EQ(gone, 0u);
-        ++deleted;
-        ASSERT_TRUE(CryptAcquireContextA(&enumeration.handle, nullptr, MS_ENHANCED_PROV_A,
-                                         PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-        flags = CRYPT_FIRST;
     }
-    EXPECT_EQ(deleted, 3);
-    EXPECT_EQ(EnumerateContainers(enumeration.handle), std::vector<std::string>{"kept container"});
+    Prov verify;
+    ASSERT_TRUE(CryptAcquireContextA(&verify.handle, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL,
+                                     CRYPT_VERIFYCONTEXT));
+    EXPECT_EQ(EnumerateContainers(verify.handle), std::vector<std::string>{"kept container"});
     HCRYPTPROV gone = 0;
     EXPECT_FALSE(CryptAcquireContextA(&gone, created[0].c_str(), nullptr, PROV_RSA_FULL,
                                       CRYPT_DELETEKEYSET));
