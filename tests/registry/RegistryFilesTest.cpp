@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sqlite3.h>
 #include <string>
 #include <sys/stat.h>
@@ -46,6 +47,7 @@ protected:
 
 TEST_F(RegistryFiles, UserHiveAppearsOnFirstWriteMachineHiveMissingReadsEmpty) {
     EXPECT_EQ(RegHivePath(HKEY_CURRENT_USER), m_hives.UserPath());
+    const std::filesystem::path userDir = std::filesystem::path(m_hives.UserPath()).parent_path();
     // Reading creates nothing.
     uint32_t value = 0;
     EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software", "x", value), ERROR_FILE_NOT_FOUND);
@@ -55,7 +57,7 @@ TEST_F(RegistryFiles, UserHiveAppearsOnFirstWriteMachineHiveMissingReadsEmpty) {
     DWORD size = sizeof name;
     EXPECT_EQ(RegEnumKeyExA(root.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr),
               ERROR_NO_MORE_ITEMS);
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(m_hives.UserPath()).parent_path()));
+    EXPECT_FALSE(std::filesystem::exists(userDir));
     EXPECT_EQ(RegCheckHive(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
     EXPECT_EQ(GetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", "x", value), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(std::filesystem::exists(m_hives.MachinePath()));
@@ -63,13 +65,8 @@ TEST_F(RegistryFiles, UserHiveAppearsOnFirstWriteMachineHiveMissingReadsEmpty) {
     // The first write makes the folders and a private file, with nothing left beside it.
     ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Velkora", "x", 5), ERROR_SUCCESS);
     EXPECT_EQ(Mode(m_hives.UserPath()), 0600u);
-    EXPECT_EQ(Mode(std::filesystem::path(m_hives.UserPath()).parent_path()), 0700u);
-    size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(
-             std::filesystem::path(m_hives.UserPath()).parent_path())) {
-        ++files;
-    }
-    EXPECT_EQ(files, 1u);
+    EXPECT_EQ(Mode(userDir), 0700u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(userDir), {}), 1);
     EXPECT_EQ(Dword("software\\velkora", "X"), "5");
     EXPECT_FALSE(std::filesystem::exists(m_hives.MachinePath()));
 }
@@ -93,28 +90,26 @@ TEST_F(RegistryFiles, MachineHiveTheUserCannotWrite) {
     LockMachineHiveFor(m_hives);
     const std::string report = RunAsUser([] {
         std::string out;
+        const auto note = [&out](const char* what, LONG rc) {
+            out += std::string(out.empty() ? "" : " ") + what + "=" + std::to_string(rc);
+        };
+        const char* velkora = "SOFTWARE\\Velkora";
         RegKey key;
-        out +=
-            "read=" + std::to_string(key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_READ));
+        note("read", key.Open(HKEY_LOCAL_MACHINE, velkora, KEY_READ));
         uint32_t value = 0;
         DWORD size = sizeof value;
-        const LONG read = RegQueryValueExA(key.get(), "n", nullptr, nullptr,
-                                           reinterpret_cast<BYTE*>(&value), &size);
-        out += " value=" + std::to_string(read) + ":" + std::to_string(value);
+        note("value", RegQueryValueExA(key.get(), "n", nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(&value), &size));
+        out += ":" + std::to_string(value);
         RegKey write;
-        out += " all=" +
-               std::to_string(write.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_ALL_ACCESS));
-        out += " set=" +
-               std::to_string(write.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_SET_VALUE));
-        out += " create=" +
-               std::to_string(write.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", KEY_READ));
-        out += " existing=" +
-               std::to_string(write.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_READ));
-        out += " rootset=" +
-               std::to_string(RegSetValueExA(HKEY_LOCAL_MACHINE, "x", 0, REG_SZ, nullptr, 0));
-        out += " tree=" + std::to_string(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE"));
+        note("all", write.Open(HKEY_LOCAL_MACHINE, velkora, KEY_ALL_ACCESS));
+        note("set", write.Open(HKEY_LOCAL_MACHINE, velkora, KEY_SET_VALUE));
+        note("create", write.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", KEY_READ));
+        note("existing", write.Create(HKEY_LOCAL_MACHINE, velkora, KEY_READ));
+        note("rootset", RegSetValueExA(HKEY_LOCAL_MACHINE, "x", 0, REG_SZ, nullptr, 0));
+        note("tree", RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE"));
         // The user's own hive stays writable.
-        out += " user=" + std::to_string(SetDword(HKEY_CURRENT_USER, "Software\\V", "n", 1));
+        note("user", SetDword(HKEY_CURRENT_USER, "Software\\V", "n", 1));
         return out;
     });
     EXPECT_EQ(report, "read=0 value=0:7 all=5 set=5 create=5 existing=0 rootset=5 tree=5 user=0");
