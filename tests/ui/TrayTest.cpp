@@ -126,11 +126,7 @@ TEST_F(TrayTest, WithoutTrayHostTheIconWaitsAndComesWithTheHost) {
     EXPECT_TRUE(tray.TrayIcon().isVisible());
     EXPECT_EQ(tray.TrayIcon().icon().cacheKey(), LoadIconResource(IDI_NOCERT).cacheKey());
     // The greeting was given once, with the first try, not again with the late add.
-    int greetings = 0;
-    for (const std::string& line : LogLines()) {
-        greetings += line == "balloon\twarning\t\tHello" ? 1 : 0;
-    }
-    EXPECT_EQ(greetings, 1);
+    EXPECT_EQ(velktest::RecordLines(m_log, "balloon\twarning\t\tHello").size(), 1u);
 
     // A host that restarts: the icon is added again; nothing is pending after a removal.
     tray.OnTaskbarCreated();
