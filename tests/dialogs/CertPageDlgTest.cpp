@@ -115,11 +115,13 @@ protected:
         ::setenv("VELKORA_MSGBOX_LOG", (m_dir.path() + "/boxes.log").toUtf8().constData(), 1);
         QDesktopServices::setUrlHandler("file", &m_viewer, "open");
         g_CertCollection.Free();
+        pcscsim::ResetAll();
     }
     void TearDown() override {
         QDesktopServices::unsetUrlHandler("file");
         SetPersonalizeRunner({});
         g_CertCollection.Free();
+        pcscsim::ResetAll();
         ::unsetenv("VELKORA_MSGBOX_LOG");
     }
 
@@ -311,17 +313,9 @@ TEST(KeepPainting, TheEventLoopRunsWhileTheOperationWaitsWithTheWindowDisabled) 
     EXPECT_TRUE(window.isEnabled());
 }
 
+// The main window's commands, on hives of their own.
 class ShowCertificatesCommandTest : public CertPageDlgTest {
 protected:
-    void SetUp() override {
-        CertPageDlgTest::SetUp();
-        pcscsim::ResetAll();
-    }
-    void TearDown() override {
-        CertPageDlgTest::TearDown();
-        pcscsim::ResetAll();
-    }
-
     TempHives m_hives;
 };
 
