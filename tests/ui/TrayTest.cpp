@@ -335,7 +335,7 @@ TEST_F(TrayTest, BalloonsAndTooltipAreCutToTheirFields) {
     EXPECT_FALSE(tray.DismissBalloonTip());
 }
 
-TEST_F(TrayTest, DoubleClickPostsTheDefaultCommand) {
+TEST_F(TrayTest, DoubleClickPostsTheDefaultCommandAndThePopupIsPreparedEachTime) {
     CSystemTray tray;
     CreateShown(tray);
     QSignalSpy commands(&tray, &CSystemTray::Command);
@@ -370,23 +370,7 @@ TEST_F(TrayTest, DoubleClickPostsTheDefaultCommand) {
     ASSERT_EQ(commands.count(), 1);
     EXPECT_EQ(commands.takeFirst().at(0).toInt(), ID_APP_UPDATE);
 
-    // A tray without menu resource: no popup and no default command.
-    CSystemTray bare;
-    CreateShown(bare, 131);
-    EXPECT_EQ(bare.Menu(), nullptr);
-    EXPECT_FALSE(bare.SetDefaultMenuItem(2, true));
-    EXPECT_EQ(bare.HandleTrayMessage(QSystemTrayIcon::DoubleClick), 0);
-    EXPECT_EQ(bare.HandleTrayMessage(QSystemTrayIcon::Context), 0);
-
-    // Nobody to take the command.
-    CSystemTray alone;
-    CreateShown(alone);
-    EXPECT_EQ(alone.HandleTrayMessage(QSystemTrayIcon::DoubleClick), 0);
-}
-
-TEST_F(TrayTest, PopupIsPreparedEachTimeItOpens) {
-    CSystemTray tray;
-    CreateShown(tray);
+    // The popup is prepared each time it opens.
     tray.SetDefaultMenuItem(1, true);
     int opened = 0;
     QObject::connect(&tray, &CSystemTray::InitMenuPopup, [&opened](QMenu* popup) {
@@ -405,9 +389,22 @@ TEST_F(TrayTest, PopupIsPreparedEachTimeItOpens) {
         QTRY_VERIFY(!tray.Menu()->isVisible());
         tray.Menu()->setDefaultAction(nullptr);
     }
+
+    // A tray without menu resource: no popup and no default command.
+    CSystemTray bare;
+    CreateShown(bare, 131);
+    EXPECT_EQ(bare.Menu(), nullptr);
+    EXPECT_FALSE(bare.SetDefaultMenuItem(2, true));
+    EXPECT_EQ(bare.HandleTrayMessage(QSystemTrayIcon::DoubleClick), 0);
+    EXPECT_EQ(bare.HandleTrayMessage(QSystemTrayIcon::Context), 0);
+
+    // Nobody to take the command.
+    CSystemTray alone;
+    CreateShown(alone);
+    EXPECT_EQ(alone.HandleTrayMessage(QSystemTrayIcon::DoubleClick), 0);
 }
 
-TEST_F(TrayTest, ResourceIconsAreRecordedAndUnknownOnesRefused) {
+TEST_F(TrayTest, IconChangesAreRecordedAndThoseOfTheMonitorThreadArriveInOrder) {
     CSystemTray tray;
     CreateShown(tray);
     EXPECT_FALSE(tray.ChangeIcon(999u));
@@ -424,11 +421,8 @@ TEST_F(TrayTest, ResourceIconsAreRecordedAndUnknownOnesRefused) {
     EXPECT_FALSE(fresh.ChangeIcon(IDR_MAINFRAME));
     EXPECT_FALSE(fresh.SetTooltipText("tip"));
     EXPECT_FALSE(fresh.ShowBalloonTip("text"));
-}
 
-TEST_F(TrayTest, MonitorThreadCallsArriveOnTheTrayThreadInOrder) {
-    CSystemTray tray;
-    CreateShown(tray);
+    // The monitor thread's calls.
     ASSERT_TRUE(tray.SetAnimationIcons(AnimationFrames()));
     CTrayIconSink sink(tray);
 
