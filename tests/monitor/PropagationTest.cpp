@@ -165,32 +165,29 @@ TEST_F(PropagationTest, CardsRegisterPerReaderAndLeaveOnlyWithTheirReader) {
     EXPECT_EQ(MonitorEnv::Store("ROOT").size(), 1u);
 }
 
-TEST_F(PropagationTest, CardsThatAreNotOursAreLeftAlone) {
+TEST_F(PropagationTest, CardsThatAreNotOursAreLeftAloneAndOnlyMicardoCardsAreTriedTwice) {
     const std::string user = ContainerName('0', ReaderDigit(0, 2), '7', '1');
     m_env.PutContainer(kReader0, user, m_ca.Issue({}));
-    CCert cert;
+    CCert watcher;
 
-    EXPECT_EQ(cert.AddReaderCertificates(nullptr), -1);
-    EXPECT_EQ(cert.RemoveReaderCertificates(nullptr), -1);
+    EXPECT_EQ(watcher.AddReaderCertificates(nullptr), -1);
+    EXPECT_EQ(watcher.RemoveReaderCertificates(nullptr), -1);
     SCARD_READERSTATE nameless{};
-    EXPECT_EQ(cert.AddReaderCertificates(&nameless), -1);
+    EXPECT_EQ(watcher.AddReaderCertificates(&nameless), -1);
 
     // A card type of another maker, an ATR the database does not know, an
     // empty reader: nothing is asked of the provider, nothing registered.
     for (const Bytes& atr : {AtrOf("Other Card"), Bytes{0x3B, 0x02, 0x14, 0x50}, Bytes{}}) {
         const Record record(kReader0, atr);
-        EXPECT_EQ(cert.AddReaderCertificates(record.Get()), SCARD_S_SUCCESS);
+        EXPECT_EQ(watcher.AddReaderCertificates(record.Get()), SCARD_S_SUCCESS);
     }
     EXPECT_TRUE(m_env.AcquireLog().empty());
     EXPECT_TRUE(MonitorEnv::Store("MY").empty());
     // The list exists now, empty: the tray shows the icon without certificates.
     EXPECT_TRUE(g_CertCollection.Exists());
     EXPECT_FALSE(g_CertCollection.HasEntries());
-}
 
-TEST_F(PropagationTest, OnlyMicardoCardsGetASecondAcquisition) {
-    const std::string user = ContainerName('0', ReaderDigit(0, 2), '7', '1');
-    m_env.PutContainer(kReader0, user, m_ca.Issue({}));
+    // Only Micardo cards get a second acquisition.
     const std::string prefix = "\\\\.\\" + std::string(kReader0) + "\\";
     const Record micardo(kReader0, AtrOf("Velkora MD - Micardo"));
     const Record tcos = Card(kReader0);
