@@ -67,14 +67,9 @@ protected:
         m_runtime = root + "/run";
         ASSERT_EQ(::mkdir(m_runtime.c_str(), 0700), 0);
         m_log = root + "/ui.log";
-        m_userHive = root + "/user.hive";
-        m_machineHive = root + "/machine.hive";
         ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
-        ::setenv("VELKORA_USER_HIVE", m_userHive.c_str(), 1);
-        ::setenv("VELKORA_MACHINE_HIVE", m_machineHive.c_str(), 1);
         ::setenv("VELKORA_MSGBOX_LOG", m_log.c_str(), 1);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        RegResetForTests();
         // English texts, so the records can be compared with the catalogue's English table.
         Put(HKEY_CURRENT_USER, "Software\\Velkora\\Minidriver", "Language", 0);
         RegResetForTests();
@@ -97,7 +92,6 @@ protected:
                 ::kill(static_cast<pid_t>(pid), SIGKILL);
             }
         }
-        RegResetForTests();
     }
 
     QProcess&
@@ -219,8 +213,7 @@ protected:
     PrivateBus m_bus;
     std::string m_runtime;
     std::string m_log;
-    std::string m_userHive;
-    std::string m_machineHive;
+    TempHives m_hives;
     std::vector<std::unique_ptr<QProcess>> m_processes;
     std::vector<qint64> m_foreign;
     std::map<const QProcess*, qint64> m_pids;
@@ -341,9 +334,9 @@ TEST_F(ShellProcessTest, StartsThatCannotWorkEndWithTheirCodes) {
 
     // A damaged settings file: reported, and kept as it is.
     const std::string garbage = "this is not a settings hive\n";
-    std::ofstream(m_userHive, std::ios::trunc) << garbage;
-    RefusedNaming(5, m_userHive);
-    std::ifstream in(m_userHive);
+    std::ofstream(m_hives.UserPath(), std::ios::trunc) << garbage;
+    RefusedNaming(5, m_hives.UserPath());
+    std::ifstream in(m_hives.UserPath());
     EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), garbage);
 }
 
