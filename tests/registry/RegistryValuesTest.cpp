@@ -30,6 +30,17 @@ LONG Get(HKEY key, const char* name, DWORD& type, std::vector<BYTE>& data) {
     return rc;
 }
 
+// What RegQueryInfoKeyA tells of `key`: subkeys, longest subkey name, values, longest value
+// name, largest data; empty when it fails.
+std::vector<DWORD> Info(HKEY key) {
+    std::vector<DWORD> info(5, 0xEEEE);
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &info[0], &info[1], nullptr, &info[2],
+                         &info[3], &info[4], nullptr, nullptr) != ERROR_SUCCESS) {
+        info.clear();
+    }
+    return info;
+}
+
 class RegistryValues : public ::testing::Test {
 protected:
     TempHives m_hives;
@@ -209,19 +220,7 @@ TEST_F(RegistryValues, EnumerationOrderAndInfo) {
     EXPECT_EQ(names(true), (std::vector<std::string>{"Alpha", "beta", "gamma"}));
     EXPECT_EQ(names(false), (std::vector<std::string>{"zeta", "Eta", "theta"}));
 
-    DWORD subKeys = 0;
-    DWORD maxSubKey = 0;
-    DWORD valueCount = 0;
-    DWORD maxName = 0;
-    DWORD maxData = 0;
-    ASSERT_EQ(RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr,
-                               &valueCount, &maxName, &maxData, nullptr, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(subKeys, 3u);
-    EXPECT_EQ(maxSubKey, 5u);
-    EXPECT_EQ(valueCount, 3u);
-    EXPECT_EQ(maxName, 5u);
-    EXPECT_EQ(maxData, 12u);
+    EXPECT_EQ(Info(key.get()), (std::vector<DWORD>{3, 5, 3, 5, 12}));
 }
 
 TEST_F(RegistryValues, DeletingValuesKeysAndTrees) {
@@ -257,13 +256,7 @@ TEST_F(RegistryValues, DeletingValuesKeysAndTrees) {
     // A null subkey empties the key but keeps it.
     ASSERT_EQ(Set(tree.get(), "again", REG_SZ, Bytes("y")), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteTreeA(tree.get(), nullptr), ERROR_SUCCESS);
-    DWORD subKeys = 9;
-    DWORD values = 9;
-    ASSERT_EQ(RegQueryInfoKeyA(tree.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
-                               &values, nullptr, nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(subKeys, 0u);
-    EXPECT_EQ(values, 0u);
+    EXPECT_EQ(Info(tree.get()), (std::vector<DWORD>{0, 0, 0, 0, 0}));
 }
 
 TEST_F(RegistryValues, BadHandlesPathsAndRights) {
