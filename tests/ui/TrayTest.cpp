@@ -66,7 +66,13 @@ TEST_F(TrayTest, IconsAreDrawnForEveryResourceAndSize) {
     for (unsigned id = IDI_ANIM_FIRST; id <= IDI_ANIM_LAST; ++id) {
         ids.push_back(id);
     }
+    // Each tray size is rendered, not scaled from another.
+    const QIcon icon = LoadIconResource(IDR_MAINFRAME);
     for (const int size : {16, 22, 24, 32, 48, 64}) {
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+        EXPECT_EQ(icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                  RenderIconResource(IDR_MAINFRAME, size))
+            << size;
         std::vector<QImage> images;
         for (const unsigned id : ids) {
             const QImage image = RenderIconResource(id, size);
@@ -91,15 +97,6 @@ TEST_F(TrayTest, IconsAreDrawnForEveryResourceAndSize) {
     }
     EXPECT_TRUE(RenderIconResource(IDR_MAINFRAME, 0).isNull());
     EXPECT_TRUE(RenderIconResource(IDR_MAINFRAME, 100000).isNull());
-
-    // Each tray size is rendered, not scaled from another.
-    const QIcon icon = LoadIconResource(IDR_MAINFRAME);
-    for (const int size : {16, 22, 24, 32, 48, 64}) {
-        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
-        EXPECT_EQ(icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
-                  RenderIconResource(IDR_MAINFRAME, size))
-            << size;
-    }
 }
 
 TEST_F(TrayTest, WithoutTrayHostTheIconWaitsAndComesWithTheHost) {
