@@ -105,12 +105,17 @@ private:
     std::optional<std::string> m_old;
 };
 
-// What a second process of the session sees at once: CreateMutexA's error, and a zero wait.
-std::pair<std::uint32_t, std::uint32_t> ProbeFromChild() {
-    Child probe([](Child& self) {
-        CNamedMutex m = CreateMutexA(false, kName);
+// What another process sees at once: CreateMutexA's error, then, asking to own the mutex,
+// whether it does, else what a zero wait gives; in the session of `runtime` if one is given.
+std::pair<std::uint32_t, std::uint32_t> FromChild(bool own,
+                                                  const std::optional<std::string>& runtime = {}) {
+    Child probe([&](Child& self) {
+        if (runtime) {
+            ::setenv("XDG_RUNTIME_DIR", runtime->c_str(), 1);
+        }
+        CNamedMutex m = CreateMutexA(own, kName);
         self.Send(GetLastError());
-        self.Send(WaitForSingleObject(m, 0));
+        self.Send(own ? (m.IsOwned() ? 1u : 0u) : WaitForSingleObject(m, 0));
         return 0;
     });
     return {probe.Receive().value_or(999), probe.Receive().value_or(999)};
@@ -129,24 +134,8 @@ TEST_F(SessionMutexTest, ExistenceFollowsOpenHandlesPerSession) {
     EXPECT_EQ(GetLastError(), kErrorSuccess);
     EXPECT_FALSE(first.IsOwned());
 
-    const auto createInChild = [](const std::optional<std::string>& runtime) {
-        Child child([runtime](Child& self) {
-            if (runtime) {
-                ::setenv("XDG_RUNTIME_DIR", runtime->c_str(), 1);
-            }
-            CNamedMutex m = CreateMutexA(true, kName);
-            self.Send(GetLastError());
-            self.Send(m.IsOwned() ? 1 : 0);
-            return 0;
-        });
-        const auto error = child.Receive();
-        const auto owned = child.Receive();
-        child.Wait();
-        return std::make_pair(error.value_or(999), owned.value_or(999));
-    };
-
     // Another process of the same session finds it, and does not get it by asking to own it.
-    EXPECT_EQ(createInChild(std::nullopt), std::make_pair(kErrorAlreadyExists, 0u));
+    EXPECT_EQ(FromChild(true), std::make_pair(kErrorAlreadyExists, 0u));
 
     // A second handle in this process counts too.
     {
@@ -157,12 +146,12 @@ TEST_F(SessionMutexTest, ExistenceFollowsOpenHandlesPerSession) {
     // Another logon session has its own runtime directory and its own mutex.
     const std::string otherSession = m_runtime + "/other";
     ASSERT_EQ(::mkdir(otherSession.c_str(), 0700), 0);
-    EXPECT_EQ(createInChild(otherSession), std::make_pair(kErrorSuccess, 1u));
+    EXPECT_EQ(FromChild(true, otherSession), std::make_pair(kErrorSuccess, 1u));
 
     // Once the last handle is closed the mutex is gone.
     first.Close();
     EXPECT_FALSE(first.IsValid());
-    EXPECT_EQ(createInChild(std::nullopt), std::make_pair(kErrorSuccess, 1u));
+    EXPECT_EQ(FromChild(true), std::make_pair(kErrorSuccess, 1u));
 }
 
 TEST_F(SessionMutexTest, WaiterGetsTheMutexOnlyAfterRelease) {
@@ -252,7 +241,7 @@ TEST_F(SessionMutexTest, StartedProgramsDoNotInheritTheLocks) {
     ReleaseMutex(owner);
     owner.Close();
 
-    EXPECT_EQ(ProbeFromChild(), std::make_pair(kErrorSuccess, kWaitObject0));
+    EXPECT_EQ(FromChild(false), std::make_pair(kErrorSuccess, kWaitObject0));
     ::kill(sleeper, SIGKILL);
     ::waitpid(sleeper, nullptr, 0);
 }
