@@ -91,11 +91,16 @@ std::string Buttons(const CCertPageDlg& dialog) {
     return state;
 }
 
-void Select(CCertPageDlg& dialog, const std::string& name) {
+// The one row of `name`; null when there is none or more than one.
+QTreeWidgetItem* Row(const CCertPageDlg& dialog, const std::string& name) {
     const auto found = List(dialog)->findItems(QString::fromStdString(name), Qt::MatchExactly);
-    ASSERT_EQ(found.size(), 1) << name;
+    return found.size() == 1 ? found.front() : nullptr;
+}
+
+void Select(CCertPageDlg& dialog, const std::string& name) {
+    ASSERT_NE(Row(dialog, name), nullptr) << name;
     List(dialog)->clearSelection();
-    found.front()->setSelected(true);
+    Row(dialog, name)->setSelected(true);
 }
 
 void AddEntry(const std::vector<uint8_t>& der, const std::string& container) {
@@ -207,18 +212,13 @@ TEST_F(CertPageDlgTest, ButtonsFollowTheSelectedRowAndRowsTellTheirValidity) {
     List(dialog)->clearSelection();
     EXPECT_EQ(Buttons(dialog), "000-");
 
-    const auto tip = [&](const char* name) {
-        return List(dialog)->findItems(name, Qt::MatchExactly).front()->toolTip(2).toStdString();
-    };
+    const auto tip = [&](const char* name) { return Row(dialog, name)->toolTip(2).toStdString(); };
     EXPECT_EQ(tip("Anna Expired"), "Issuer: Anna Expired\nexpired on " + dlgtest::DateIn(-10) +
                                        "\nKey usage: digitalSignature, nonRepudiation");
     EXPECT_NE(tip("Bert Personal").find("expires on " + dlgtest::DateIn(5)), std::string::npos);
     EXPECT_NE(tip("Carl Authority").find("valid until " + dlgtest::DateIn(400)), std::string::npos);
-    const QString described = List(dialog)
-                                  ->findItems("Carl Authority", Qt::MatchExactly)
-                                  .front()
-                                  ->data(0, Qt::AccessibleDescriptionRole)
-                                  .toString();
+    const QString described =
+        Row(dialog, "Carl Authority")->data(0, Qt::AccessibleDescriptionRole).toString();
     EXPECT_TRUE(described.startsWith("Authority certificate")) << described.toStdString();
 }
 

@@ -59,16 +59,10 @@ protected:
 // for root, whom modes do not stop, by the immutable attribute.
 class CUnwritableFile {
 public:
-    explicit CUnwritableFile(std::string path) : m_path(std::move(path)) {
-        if (geteuid() != 0) {
-            m_ok = chmod(m_path.c_str(), 0444) == 0;
-        } else {
-            m_ok = SetImmutable(true);
-        }
-    }
+    explicit CUnwritableFile(std::string path) : m_path(std::move(path)), m_ok(Lock(true)) {}
     ~CUnwritableFile() {
         if (m_ok) {
-            geteuid() != 0 ? (void)chmod(m_path.c_str(), 0644) : (void)SetImmutable(false);
+            Lock(false);
         }
     }
     CUnwritableFile(const CUnwritableFile&) = delete;
@@ -76,7 +70,10 @@ public:
     bool Ok() const { return m_ok; }
 
 private:
-    bool SetImmutable(bool on) const {
+    bool Lock(bool on) const {
+        if (geteuid() != 0) {
+            return chmod(m_path.c_str(), on ? 0444 : 0644) == 0;
+        }
         const int fd = open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             return false;
@@ -90,7 +87,7 @@ private:
     }
 
     std::string m_path;
-    bool m_ok = false;
+    bool m_ok;
 };
 
 std::vector<std::string> Containers(const std::vector<StoredCert>& certs) {
