@@ -241,8 +241,8 @@ TEST_F(CspCardTest, BusyBroadcastsShareOneConnectionAndNeverWaitForTheBus) {
     EXPECT_EQ(bus.Senders().size(), 1u);
 }
 
-TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
-    Insert(kReaderA, "tcos30");
+TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDoAndListingsFollowTheCard) {
+    const auto card = Insert(kReaderA, "tcos30");
     pcscsim::AddReader(kReaderB);
     const auto names = Names(kReaderA);
     ASSERT_FALSE(names.empty());
@@ -286,16 +286,7 @@ TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
     EXPECT_FALSE(CryptSetProvParam(prov, PP_NAME, reinterpret_cast<const BYTE*>("x"), 0));
     CryptReleaseContext(prov, 0);
 
-    // The card gone: the next listing says so.
-    pcscsim::RemoveCard(kReaderA);
-    unsigned long end = 0;
-    EXPECT_TRUE(Names(kReaderA, &end).empty());
-    EXPECT_NE(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
-}
-
-TEST_F(CspCardTest, EachListingOfAContextLooksAtTheCardAgain) {
-    const auto card = Insert(kReaderA, "tcos30");
-    HCRYPTPROV prov = 0;
+    // Each listing of a context looks at the card again.
     ASSERT_EQ(mdtest::Acquire(mdtest::ContainerPath(kReaderA, ""), prov), 0u);
     DWORD longest = 0;
     ASSERT_TRUE(CryptGetProvParam(prov, PP_ENUMCONTAINERS, nullptr, &longest, CRYPT_FIRST));
@@ -316,6 +307,12 @@ TEST_F(CspCardTest, EachListingOfAContextLooksAtTheCardAgain) {
             EXPECT_EQ(mdtest::Acquire(mdtest::ContainerPath(kReaderA, name), prov), NTE_BAD_KEYSET);
         }
     }
+
+    // The card gone: the next listing says so.
+    pcscsim::RemoveCard(kReaderA);
+    end = 0;
+    EXPECT_TRUE(Names(kReaderA, &end).empty());
+    EXPECT_NE(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
 }
 
 } // namespace
