@@ -132,27 +132,23 @@ TEST_F(CertStoreTest, FindsByPublicKeyInStoreOrder) {
         ASSERT_TRUE(AddToUserStore("MY", *cert, CERT_STORE_ADD_REPLACE_EXISTING));
     }
     Context probe = CreateContext(three.der); // not a store context
-    Store my = OpenUserStore("MY");
-    PCERT_PUBLIC_KEY_INFO key = &probe->pCertInfo->SubjectPublicKeyInfo;
-    PCCERT_CONTEXT hit = CertFindCertificateInStore(my.get(), X509_ASN_ENCODING, 0,
-                                                    CERT_FIND_PUBLIC_KEY, key, nullptr);
-    ASSERT_NE(hit, nullptr);
-    EXPECT_EQ(Thumbprint(hit), Thumbprint(one.der));
-    hit =
-        CertFindCertificateInStore(my.get(), X509_ASN_ENCODING, 0, CERT_FIND_PUBLIC_KEY, key, hit);
-    ASSERT_NE(hit, nullptr);
-    EXPECT_EQ(Thumbprint(hit), Thumbprint(three.der));
-    hit =
-        CertFindCertificateInStore(my.get(), X509_ASN_ENCODING, 0, CERT_FIND_PUBLIC_KEY, key, hit);
-    EXPECT_EQ(hit, nullptr);
-    EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
-
     Context otherProbe = CreateContext(other.der);
-    hit = CertFindCertificateInStore(my.get(), X509_ASN_ENCODING, 0, CERT_FIND_PUBLIC_KEY,
-                                     &otherProbe->pCertInfo->SubjectPublicKeyInfo, nullptr);
-    ASSERT_NE(hit, nullptr);
-    EXPECT_EQ(Thumbprint(hit), Thumbprint(other.der));
-    CertFreeCertificateContext(hit);
+    Store my = OpenUserStore("MY");
+    // Every match of a key, in store order.
+    const auto byKey = [&my](const Context& of) {
+        std::vector<std::string> hits;
+        PCCERT_CONTEXT hit = nullptr;
+        while (
+            (hit = CertFindCertificateInStore(my.get(), X509_ASN_ENCODING, 0, CERT_FIND_PUBLIC_KEY,
+                                              &of->pCertInfo->SubjectPublicKeyInfo, hit))) {
+            hits.push_back(Thumbprint(hit));
+        }
+        EXPECT_EQ(GetLastError(), CRYPT_E_NOT_FOUND);
+        return hits;
+    };
+    EXPECT_EQ(byKey(probe), (std::vector<std::string>{Thumbprint(one.der), Thumbprint(three.der)}));
+    EXPECT_EQ(byKey(otherProbe), std::vector<std::string>{Thumbprint(other.der)});
+    PCCERT_CONTEXT hit = nullptr;
 
     // By hash, and CERT_FIND_ANY walks everything.
     BYTE hash[20];
@@ -289,9 +285,7 @@ TEST_F(CertStoreTest, ChangeStampStaysWhenNothingChangesAndMovesOnAnotherProcess
 
     const TestCert second = MakeCert(Cert("From elsewhere"));
     const std::string file = m_hives.Dir() + "/second.der";
-    std::ofstream(file, std::ios::binary)
-        .write(reinterpret_cast<const char*>(second.der.data()),
-               static_cast<std::streamsize>(second.der.size()));
+    WriteFileBytes(file, std::string(second.der.begin(), second.der.end()));
     const std::string command =
         std::string("'") + VELK_STORE_TOOL + "' -user -addstore MY '" + file + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);

@@ -14,7 +14,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -28,7 +27,6 @@ using namespace velktest;
 namespace {
 
 constexpr const char* kCardProvider = "Velkora Base Smart Card Crypto Provider";
-constexpr const char* kTail = "-0800200c9a66";
 constexpr const char* kFakeReader = "\\\\.\\Fake Reader 0\\";
 
 // Owns an HCRYPTPROV.
@@ -43,11 +41,9 @@ struct Prov {
 
 std::string ProvString(HCRYPTPROV prov, DWORD param, DWORD flags = 0) {
     DWORD size = 0;
-    if (!CryptGetProvParam(prov, param, nullptr, &size, flags)) {
-        return "<error " + std::to_string(GetLastError()) + ">";
-    }
-    std::vector<BYTE> buffer(size);
-    if (!CryptGetProvParam(prov, param, buffer.data(), &size, flags)) {
+    std::vector<BYTE> buffer;
+    if (!CryptGetProvParam(prov, param, nullptr, &size, flags) ||
+        (buffer.resize(size), !CryptGetProvParam(prov, param, buffer.data(), &size, flags))) {
         return "<error " + std::to_string(GetLastError()) + ">";
     }
     return std::string(reinterpret_cast<const char*>(buffer.data()));
@@ -116,35 +112,19 @@ TEST_F(ProviderTest, SoftwareStoreCreatesListsAndDeletesHelperContainers) {
         EXPECT_EQ(size, std::string(MS_ENHANCED_PROV_A).size() + 1);
     }
 
-    // What the program does at start and exit: delete every helper container,
-    // enumerating afresh after each deletion.
-    int deleted = 0;
-    Prov enumeration;
-    ASSERT_TRUE(CryptAcquireContextA(&enumeration.handle, nullptr, MS_ENHANCED_PROV_A,
-                                     PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-    char name[512];
-    DWORD flags = CRYPT_FIRST;
-    for (;;) {
-        DWORD size = sizeof name;
-        if (!CryptGetProvParam(enumeration.handle, PP_ENUMCONTAINERS, reinterpret_cast<BYTE*>(name),
-                               &size, flags)) {
-            break;
-        }
-        flags = CRYPT_NEXT;
-        if (std::strstr(name, kTail) == nullptr) {
-            continue;
-        }
-        CryptReleaseContext(enumeration.handle, 0);
+    // Deleted through the default provider: the handle comes back zeroed, the container leaves
+    // the listing, and a second deletion finds nothing. (The program's walk that deletes its
+    // helper containers runs in PropagationTest.RemoveAllPropagatedLeavesOnlyForeignEntries.)
+    for (const std::size_t i : {0u, 1u, 3u}) {
         HCRYPTPROV gone = 1;
-        EXPECT_TRUE(CryptAcquireContextA(&gone, name, nullptr, PROV_RSA_FULL, CRYPT_DELETEKEYSET));
+        EXPECT_TRUE(CryptAcquireContextA(&gone, created[i].c_str(), nullptr, PROV_RSA_FULL,
+                                         CRYPT_DELETEKEYSET));
         EXPECT_EQ(gone, 0u);
-        ++deleted;
-        ASSERT_TRUE(CryptAcquireContextA(&enumeration.handle, nullptr, MS_ENHANCED_PROV_A,
-                                         PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-        flags = CRYPT_FIRST;
     }
-    EXPECT_EQ(deleted, 3);
-    EXPECT_EQ(EnumerateContainers(enumeration.handle), std::vector<std::string>{"kept container"});
+    Prov verify;
+    ASSERT_TRUE(CryptAcquireContextA(&verify.handle, nullptr, MS_ENHANCED_PROV_A, PROV_RSA_FULL,
+                                     CRYPT_VERIFYCONTEXT));
+    EXPECT_EQ(EnumerateContainers(verify.handle), std::vector<std::string>{"kept container"});
     HCRYPTPROV gone = 0;
     EXPECT_FALSE(CryptAcquireContextA(&gone, created[0].c_str(), nullptr, PROV_RSA_FULL,
                                       CRYPT_DELETEKEYSET));
@@ -181,9 +161,7 @@ protected:
         m_key = NewRsaKey(2048);
         m_cert = MakeCert(Cert("Card Holder").Key(m_key));
         m_certPath = m_hives.Dir() + "/card.der";
-        std::ofstream(m_certPath, std::ios::binary)
-            .write(reinterpret_cast<const char*>(m_cert.der.data()),
-                   static_cast<std::streamsize>(m_cert.der.size()));
+        WriteFileBytes(m_certPath, std::string(m_cert.der.begin(), m_cert.der.end()));
         m_keyPath = m_hives.Dir() + "/card.pem";
         FILE* file = std::fopen(m_keyPath.c_str(), "w");
         ASSERT_NE(file, nullptr);
@@ -331,20 +309,22 @@ TEST_F(ProviderTest, MissingModulesNamesAndHandlesFailCleanly) {
     std::filesystem::current_path(oldCwd);
     ASSERT_EQ(velk::RegisterProvider("Not A Provider", VELK_NO_ENTRY_MODULE), ERROR_SUCCESS);
     ASSERT_EQ(velk::RegisterProvider("Other Type", VELK_FAKE_PROVIDER, 24), ERROR_SUCCESS);
-    EXPECT_FALSE(
-        CryptAcquireContextA(&prov, nullptr, "Not A Provider", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-    EXPECT_EQ(GetLastError(), NTE_PROVIDER_DLL_FAIL);
+    const struct {
+        const char* name;
+        DWORD type;
+        DWORD flags;
+        DWORD error;
+    } failures[] = {{"Not A Provider", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT, NTE_PROVIDER_DLL_FAIL},
+                    {"No Such Provider", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT, NTE_KEYSET_NOT_DEF},
+                    {"Other Type", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT, NTE_PROV_TYPE_NO_MATCH},
+                    {nullptr, 24, CRYPT_VERIFYCONTEXT, NTE_PROV_TYPE_NOT_DEF},
+                    {nullptr, PROV_RSA_FULL, 0x4000, NTE_BAD_FLAGS}};
+    for (const auto& failure : failures) {
+        EXPECT_FALSE(
+            CryptAcquireContextA(&prov, nullptr, failure.name, failure.type, failure.flags));
+        EXPECT_EQ(GetLastError(), failure.error) << (failure.name ? failure.name : "default");
+    }
     EXPECT_NE(testing::internal::GetCapturedStderr().find("entry point"), std::string::npos);
-    EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, "No Such Provider", PROV_RSA_FULL,
-                                      CRYPT_VERIFYCONTEXT));
-    EXPECT_EQ(GetLastError(), NTE_KEYSET_NOT_DEF);
-    EXPECT_FALSE(
-        CryptAcquireContextA(&prov, nullptr, "Other Type", PROV_RSA_FULL, CRYPT_VERIFYCONTEXT));
-    EXPECT_EQ(GetLastError(), NTE_PROV_TYPE_NO_MATCH);
-    EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, nullptr, 24, CRYPT_VERIFYCONTEXT));
-    EXPECT_EQ(GetLastError(), NTE_PROV_TYPE_NOT_DEF);
-    EXPECT_FALSE(CryptAcquireContextA(&prov, nullptr, nullptr, PROV_RSA_FULL, 0x4000));
-    EXPECT_EQ(GetLastError(), NTE_BAD_FLAGS);
     EXPECT_FALSE(CryptAcquireContextA(nullptr, nullptr, nullptr, PROV_RSA_FULL, 0));
     EXPECT_EQ(prov, 0u);
 

@@ -16,13 +16,13 @@
 #include "monitor/CryptOwners.h"
 #include "monitor/events/MonitorState.h"
 #include "pcscsim/SimControl.h"
-#include "platform/registry/Registry.h"
 #include "res/Resource.h"
 #include "tests/dialogs/PromptAnswers.h"
 #include "tests/dialogs/TestCertificate.h"
 #include "tests/events/EventsWorld.h"
 #include "tests/minidriver/MdTestEnv.h"
 #include "tests/monitor/MonitorEnv.h"
+#include "tests/registry/TempHives.h"
 #include "tests/support/RecordLines.h"
 
 #include <QApplication>
@@ -91,11 +91,16 @@ std::string Buttons(const CCertPageDlg& dialog) {
     return state;
 }
 
-void Select(CCertPageDlg& dialog, const std::string& name) {
+// The one row of `name`; null when there is none or more than one.
+QTreeWidgetItem* Row(const CCertPageDlg& dialog, const std::string& name) {
     const auto found = List(dialog)->findItems(QString::fromStdString(name), Qt::MatchExactly);
-    ASSERT_EQ(found.size(), 1) << name;
+    return found.size() == 1 ? found.front() : nullptr;
+}
+
+void Select(CCertPageDlg& dialog, const std::string& name) {
+    ASSERT_NE(Row(dialog, name), nullptr) << name;
     List(dialog)->clearSelection();
-    found.front()->setSelected(true);
+    Row(dialog, name)->setSelected(true);
 }
 
 void AddEntry(const std::vector<uint8_t>& der, const std::string& container) {
@@ -115,11 +120,13 @@ protected:
         ::setenv("VELKORA_MSGBOX_LOG", (m_dir.path() + "/boxes.log").toUtf8().constData(), 1);
         QDesktopServices::setUrlHandler("file", &m_viewer, "open");
         g_CertCollection.Free();
+        pcscsim::ResetAll();
     }
     void TearDown() override {
         QDesktopServices::unsetUrlHandler("file");
         SetPersonalizeRunner({});
         g_CertCollection.Free();
+        pcscsim::ResetAll();
         ::unsetenv("VELKORA_MSGBOX_LOG");
     }
 
@@ -205,18 +212,13 @@ TEST_F(CertPageDlgTest, ButtonsFollowTheSelectedRowAndRowsTellTheirValidity) {
     List(dialog)->clearSelection();
     EXPECT_EQ(Buttons(dialog), "000-");
 
-    const auto tip = [&](const char* name) {
-        return List(dialog)->findItems(name, Qt::MatchExactly).front()->toolTip(2).toStdString();
-    };
+    const auto tip = [&](const char* name) { return Row(dialog, name)->toolTip(2).toStdString(); };
     EXPECT_EQ(tip("Anna Expired"), "Issuer: Anna Expired\nexpired on " + dlgtest::DateIn(-10) +
                                        "\nKey usage: digitalSignature, nonRepudiation");
     EXPECT_NE(tip("Bert Personal").find("expires on " + dlgtest::DateIn(5)), std::string::npos);
     EXPECT_NE(tip("Carl Authority").find("valid until " + dlgtest::DateIn(400)), std::string::npos);
-    const QString described = List(dialog)
-                                  ->findItems("Carl Authority", Qt::MatchExactly)
-                                  .front()
-                                  ->data(0, Qt::AccessibleDescriptionRole)
-                                  .toString();
+    const QString described =
+        Row(dialog, "Carl Authority")->data(0, Qt::AccessibleDescriptionRole).toString();
     EXPECT_TRUE(described.startsWith("Authority certificate")) << described.toStdString();
 }
 
@@ -311,20 +313,10 @@ TEST(KeepPainting, TheEventLoopRunsWhileTheOperationWaitsWithTheWindowDisabled) 
     EXPECT_TRUE(window.isEnabled());
 }
 
+// The main window's commands, on hives of their own.
 class ShowCertificatesCommandTest : public CertPageDlgTest {
 protected:
-    void SetUp() override {
-        CertPageDlgTest::SetUp();
-        ::setenv("VELKORA_USER_HIVE", (m_dir.path() + "/user.hive").toUtf8().constData(), 1);
-        ::setenv("VELKORA_MACHINE_HIVE", (m_dir.path() + "/machine.hive").toUtf8().constData(), 1);
-        RegResetForTests();
-        pcscsim::ResetAll();
-    }
-    void TearDown() override {
-        CertPageDlgTest::TearDown();
-        RegResetForTests();
-        pcscsim::ResetAll();
-    }
+    TempHives m_hives;
 };
 
 TEST_F(ShowCertificatesCommandTest, QuitClosesTheDialogAndARestartEndsTheProgram) {

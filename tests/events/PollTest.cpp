@@ -59,6 +59,14 @@ protected:
         return text;
     }
 
+    // The card pulled and put back, with a poll after each.
+    void PullAndPutBack(const char* reader) {
+        ASSERT_TRUE(pcscsim::RemoveCard(reader));
+        EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
+        ASSERT_TRUE(m_world.Insert(reader));
+        EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
+    }
+
     EventsWorld m_world;
 };
 
@@ -155,10 +163,7 @@ TEST_F(PollTest, AReaderAttachedOrDetachedDropsEveryRegistration) {
     EXPECT_TRUE(Registrations().empty());
 
     // Until a card is pulled and put back.
-    ASSERT_TRUE(pcscsim::RemoveCard(kReaderA));
-    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
-    ASSERT_TRUE(m_world.Insert(kReaderA));
-    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
+    PullAndPutBack(kReaderA);
     EXPECT_EQ(RegisteredIn(kReaderA), registered);
     EXPECT_EQ(RegisteredIn(kReaderB), 0u);
 
@@ -172,10 +177,7 @@ TEST_F(PollTest, AReaderAttachedOrDetachedDropsEveryRegistration) {
     // The last reader unplugged with its card registered: no card can be
     // reached, so the registrations go. Plugged in again with the card in
     // it: registered again.
-    ASSERT_TRUE(pcscsim::RemoveCard(kReaderA));
-    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
-    ASSERT_TRUE(m_world.Insert(kReaderA));
-    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
+    PullAndPutBack(kReaderA);
     ASSERT_EQ(RegisteredIn(kReaderA), registered);
     ASSERT_TRUE(pcscsim::RemoveReader(kReaderA));
     EXPECT_EQ(m_world.Poll(), SCARD_E_NO_READERS_AVAILABLE);
@@ -206,10 +208,7 @@ TEST_F(PollTest, WithThePropagationServiceRunningAnInsertionRemovesInstead) {
 
     // The next insertion without the service registers again.
     SetPropagationService(false);
-    ASSERT_TRUE(pcscsim::RemoveCard(kReaderA));
-    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
-    ASSERT_TRUE(m_world.Insert(kReaderA));
-    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
+    PullAndPutBack(kReaderA);
     EXPECT_GT(RegisteredIn(kReaderA), 0u);
 }
 
@@ -329,19 +328,6 @@ TEST_F(PollTest, UpdateWithoutReadersStaysPendingUntilAPollCompletes) {
     EXPECT_TRUE(Registrations().empty());
     EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
     EXPECT_GT(RegisteredIn(kReaderA), 0u);
-}
-
-TEST_F(PollTest, NoReaderAtStartThenAReaderIsAttached) {
-    CCardOSEvents::PrepareMonitor();
-    EXPECT_EQ(Stored(), "-");
-    EXPECT_EQ(m_world.Poll(), SCARD_E_NO_READERS_AVAILABLE);
-
-    // A reader with a card in it is a changed reader list: taken as it is.
-    pcscsim::AddReader(kReaderA);
-    ASSERT_TRUE(m_world.Insert(kReaderA));
-    EXPECT_EQ(m_world.Poll(), SCARD_S_SUCCESS);
-    EXPECT_EQ(Stored(), "P");
-    EXPECT_TRUE(Registrations().empty());
 
     // A second, empty reader, and a card into it: an insertion.
     pcscsim::AddReader(kReaderB);

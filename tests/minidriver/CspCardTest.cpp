@@ -66,8 +66,10 @@ protected:
         pcscsim::ResetAll();
     }
 
-    std::shared_ptr<vcard::VirtualCard> Insert(const std::string& reader,
-                                               const std::string& profile) {
+    // A reader attached with a card of `profile` in it.
+    static std::shared_ptr<vcard::VirtualCard> Insert(const std::string& reader,
+                                                      const std::string& profile) {
+        pcscsim::AddReader(reader);
         std::shared_ptr<vcard::VirtualCard> card =
             vcard::OpenCard(mdtest::QuickProfile(profile), "");
         EXPECT_TRUE(card);
@@ -75,15 +77,24 @@ protected:
         return card;
     }
 
+    // The containers listed for `reader`; `end` is the error that ended the listing.
+    static std::vector<std::string> Names(const std::string& reader, unsigned long* end = nullptr) {
+        unsigned long last = 0;
+        auto names = mdtest::EnumerateContainers(reader, last);
+        if (end != nullptr) {
+            *end = last;
+        }
+        return names;
+    }
+
     mdtest::TempDir m_dir;
     mdtest::RegisteredProvider m_provider{m_dir};
 };
 
 TEST_F(CspCardTest, ContainersOfATcos30CardCarryItsCertificates) {
-    pcscsim::AddReader(kReaderA);
     const auto card = Insert(kReaderA, "tcos30");
     unsigned long end = 0;
-    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    const auto names = Names(kReaderA, &end);
     EXPECT_EQ(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
     ASSERT_EQ(names.size(), 6u); // signature, authentication, encryption, card, two CAs
 
@@ -144,36 +155,10 @@ TEST_F(CspCardTest, ContainersOfATcos30CardCarryItsCertificates) {
     EXPECT_EQ(X509_verify(signature.get(), X509_get0_pubkey(issuing.get())), 1);
 }
 
-TEST_F(CspCardTest, ReaderIndexRoundTripsWithTwoReaders) {
-    pcscsim::AddReader(kReaderA);
-    pcscsim::AddReader(kReaderB);
-    Insert(kReaderA, "tcos30");
-    Insert(kReaderB, "tcos30-blank");
-    unsigned long end = 0;
-    const auto first = mdtest::EnumerateContainers(kReaderA, end);
-    const auto second = mdtest::EnumerateContainers(kReaderB, end);
-    ASSERT_EQ(first.size(), 6u);
-    ASSERT_FALSE(second.empty());
-    for (const auto& name : first) {
-        EXPECT_EQ(mdtest::ReaderIndexFromContainer(mdtest::ContainerPath(kReaderA, name), 2), 0);
-        EXPECT_EQ(mdtest::ReaderNameIndexFromContainer(name, 2), 0u);
-    }
-    for (const auto& name : second) {
-        EXPECT_EQ(mdtest::ReaderIndexFromContainer(name, 2), 1);
-        EXPECT_EQ(mdtest::ReaderNameIndexFromContainer(name, 2), 1u);
-    }
-    // The same card position keeps its name apart from the other reader's.
-    EXPECT_NE(first.back(), second.back());
-}
-
 TEST_F(CspCardTest, BlankCardShowsOnlyItsCardCertificateOthersNone) {
     const std::string kReaderC = "Sim Reader C 02 00";
-    pcscsim::AddReader(kReaderA);
-    pcscsim::AddReader(kReaderB);
-    pcscsim::AddReader(kReaderC);
     Insert(kReaderA, "tcos30-blank");
-    unsigned long end = 0;
-    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    const auto names = Names(kReaderA);
     std::vector<std::string> users;
     std::copy_if(names.begin(), names.end(), std::back_inserter(users),
                  [](const std::string& name) { return name[4] == '0'; });
@@ -189,8 +174,8 @@ TEST_F(CspCardTest, BlankCardShowsOnlyItsCardCertificateOthersNone) {
     Insert(kReaderB, "tcos20");
     Insert(kReaderC, "cardos4");
     for (const std::string& reader : {kReaderB, kReaderC}) {
-        end = 0;
-        EXPECT_TRUE(mdtest::EnumerateContainers(reader, end).empty());
+        unsigned long end = 0;
+        EXPECT_TRUE(Names(reader, &end).empty());
         EXPECT_EQ(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
     }
 }
@@ -217,10 +202,8 @@ private:
 };
 
 TEST_F(CspCardTest, CertificatesReadInShortBlocksComeWhole) {
-    pcscsim::AddReader(kReaderA);
     const auto card = Insert(kReaderA, "tcos30");
-    unsigned long end = 0;
-    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    const auto names = Names(kReaderA);
     ASSERT_FALSE(names.empty());
     std::vector<Bytes> whole;
     for (const std::string& name : names) {
@@ -239,10 +222,8 @@ TEST_F(CspCardTest, CertificatesReadInShortBlocksComeWhole) {
 TEST_F(CspCardTest, BusyBroadcastsShareOneConnectionAndNeverWaitForTheBus) {
     mdtest::RecordingBus bus;
     ASSERT_TRUE(bus.Ok()) << "dbus-daemon is needed for this test";
-    pcscsim::AddReader(kReaderA);
     Insert(kReaderA, "tcos30");
-    unsigned long end = 0;
-    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    const auto names = Names(kReaderA);
     ASSERT_GE(names.size(), 3u);
     ASSERT_FALSE(mdtest::ContainerCertificate(kReaderA, names[0]).empty());
     ASSERT_EQ(bus.Received(2).size(), 2u);
@@ -260,12 +241,10 @@ TEST_F(CspCardTest, BusyBroadcastsShareOneConnectionAndNeverWaitForTheBus) {
     EXPECT_EQ(bus.Senders().size(), 1u);
 }
 
-TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
-    pcscsim::AddReader(kReaderA);
+TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDoAndListingsFollowTheCard) {
+    const auto card = Insert(kReaderA, "tcos30");
     pcscsim::AddReader(kReaderB);
-    Insert(kReaderA, "tcos30");
-    unsigned long end = 0;
-    const auto names = mdtest::EnumerateContainers(kReaderA, end);
+    const auto names = Names(kReaderA);
     ASSERT_FALSE(names.empty());
     const std::string path = mdtest::ContainerPath(kReaderA, names[0]);
     HCRYPTPROV prov = 0;
@@ -307,17 +286,7 @@ TEST_F(CspCardTest, ContextsRefuseWhatTheCardCannotDo) {
     EXPECT_FALSE(CryptSetProvParam(prov, PP_NAME, reinterpret_cast<const BYTE*>("x"), 0));
     CryptReleaseContext(prov, 0);
 
-    // The card gone: the next listing says so.
-    pcscsim::RemoveCard(kReaderA);
-    end = 0;
-    EXPECT_TRUE(mdtest::EnumerateContainers(kReaderA, end).empty());
-    EXPECT_NE(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
-}
-
-TEST_F(CspCardTest, EachListingOfAContextLooksAtTheCardAgain) {
-    pcscsim::AddReader(kReaderA);
-    const auto card = Insert(kReaderA, "tcos30");
-    HCRYPTPROV prov = 0;
+    // Each listing of a context looks at the card again.
     ASSERT_EQ(mdtest::Acquire(mdtest::ContainerPath(kReaderA, ""), prov), 0u);
     DWORD longest = 0;
     ASSERT_TRUE(CryptGetProvParam(prov, PP_ENUMCONTAINERS, nullptr, &longest, CRYPT_FIRST));
@@ -338,6 +307,12 @@ TEST_F(CspCardTest, EachListingOfAContextLooksAtTheCardAgain) {
             EXPECT_EQ(mdtest::Acquire(mdtest::ContainerPath(kReaderA, name), prov), NTE_BAD_KEYSET);
         }
     }
+
+    // The card gone: the next listing says so.
+    pcscsim::RemoveCard(kReaderA);
+    end = 0;
+    EXPECT_TRUE(Names(kReaderA, &end).empty());
+    EXPECT_NE(end, static_cast<unsigned long>(ERROR_NO_MORE_ITEMS));
 }
 
 } // namespace

@@ -33,6 +33,16 @@ protected:
         pcscsim::AddReader(kReader1);
     }
 
+    // A user key's container on the card in reader `index` of two, with a certificate for `cn`.
+    std::string PutUser(int index, char type, char selector, const char* tail, const char* cn,
+                        uint8_t serial) {
+        const std::string name = ContainerName('0', ReaderDigit(index, 2), type, selector, tail);
+        m_env.PutContainer(index == 0 ? kReader0 : kReader1, name,
+                           m_ca.Issue({{{"CN", cn}}, {serial}}));
+        return name;
+    }
+    static Record Card(const char* reader) { return {reader, AtrOf("Velkora MD - TCOS 3.0")}; }
+
     std::vector<std::string> ListedReaders() const {
         std::vector<std::string> readers;
         for (const auto& entry : g_CertCollection.Entries()) {
@@ -49,16 +59,10 @@ protected:
 // for root, whom modes do not stop, by the immutable attribute.
 class CUnwritableFile {
 public:
-    explicit CUnwritableFile(std::string path) : m_path(std::move(path)) {
-        if (geteuid() != 0) {
-            m_ok = chmod(m_path.c_str(), 0444) == 0;
-        } else {
-            m_ok = SetImmutable(true);
-        }
-    }
+    explicit CUnwritableFile(std::string path) : m_path(std::move(path)), m_ok(Lock(true)) {}
     ~CUnwritableFile() {
         if (m_ok) {
-            geteuid() != 0 ? (void)chmod(m_path.c_str(), 0644) : (void)SetImmutable(false);
+            Lock(false);
         }
     }
     CUnwritableFile(const CUnwritableFile&) = delete;
@@ -66,7 +70,10 @@ public:
     bool Ok() const { return m_ok; }
 
 private:
-    bool SetImmutable(bool on) const {
+    bool Lock(bool on) const {
+        if (geteuid() != 0) {
+            return chmod(m_path.c_str(), on ? 0444 : 0644) == 0;
+        }
         const int fd = open(m_path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) {
             return false;
@@ -80,7 +87,7 @@ private:
     }
 
     std::string m_path;
-    bool m_ok = false;
+    bool m_ok;
 };
 
 std::vector<std::string> Containers(const std::vector<StoredCert>& certs) {
@@ -92,16 +99,13 @@ std::vector<std::string> Containers(const std::vector<StoredCert>& certs) {
 }
 
 TEST_F(PropagationTest, CardsRegisterPerReaderAndLeaveOnlyWithTheirReader) {
-    const std::string user0 = ContainerName('0', ReaderDigit(0, 2), '2', '1', "aaaa");
-    const std::string user0b = ContainerName('0', ReaderDigit(0, 2), '7', '2', "bbbb");
-    const std::string root0 = ContainerName('1', ReaderDigit(0, 2), '7', '1', "cccc");
-    const std::string user1 = ContainerName('0', ReaderDigit(1, 2), '7', '1', "dddd");
-    m_env.PutContainer(kReader0, user0, m_ca.Issue({{{"CN", "Erika Mustermann"}}, {0x01}}));
-    m_env.PutContainer(kReader0, user0b, m_ca.Issue({{{"CN", "Erika Encryption"}}, {0x02}}));
-    m_env.PutContainer(kReader0, root0, m_ca.Der());
-    m_env.PutContainer(kReader1, user1, m_ca.Issue({{{"CN", "John Doe"}}, {0x03}}));
-    const Record card0(kReader0, AtrOf("Velkora MD - TCOS 3.0"));
-    const Record card1(kReader1, AtrOf("Velkora MD - TCOS 3.0"));
+    const std::string user0 = PutUser(0, '2', '1', "aaaa", "Erika Mustermann", 0x01);
+    const std::string user0b = PutUser(0, '7', '2', "bbbb", "Erika Encryption", 0x02);
+    m_env.PutContainer(kReader0, ContainerName('1', ReaderDigit(0, 2), '7', '1', "cccc"),
+                       m_ca.Der());
+    const std::string user1 = PutUser(1, '7', '1', "dddd", "John Doe", 0x03);
+    const Record card0 = Card(kReader0);
+    const Record card1 = Card(kReader1);
 
     CCert cert;
     EXPECT_EQ(cert.ReaderCount(), 2u);
@@ -158,35 +162,32 @@ TEST_F(PropagationTest, CardsRegisterPerReaderAndLeaveOnlyWithTheirReader) {
     EXPECT_EQ(MonitorEnv::Store("ROOT").size(), 1u);
 }
 
-TEST_F(PropagationTest, CardsThatAreNotOursAreLeftAlone) {
+TEST_F(PropagationTest, CardsThatAreNotOursAreLeftAloneAndOnlyMicardoCardsAreTriedTwice) {
     const std::string user = ContainerName('0', ReaderDigit(0, 2), '7', '1');
     m_env.PutContainer(kReader0, user, m_ca.Issue({}));
-    CCert cert;
+    CCert watcher;
 
-    EXPECT_EQ(cert.AddReaderCertificates(nullptr), -1);
-    EXPECT_EQ(cert.RemoveReaderCertificates(nullptr), -1);
+    EXPECT_EQ(watcher.AddReaderCertificates(nullptr), -1);
+    EXPECT_EQ(watcher.RemoveReaderCertificates(nullptr), -1);
     SCARD_READERSTATE nameless{};
-    EXPECT_EQ(cert.AddReaderCertificates(&nameless), -1);
+    EXPECT_EQ(watcher.AddReaderCertificates(&nameless), -1);
 
     // A card type of another maker, an ATR the database does not know, an
     // empty reader: nothing is asked of the provider, nothing registered.
     for (const Bytes& atr : {AtrOf("Other Card"), Bytes{0x3B, 0x02, 0x14, 0x50}, Bytes{}}) {
         const Record record(kReader0, atr);
-        EXPECT_EQ(cert.AddReaderCertificates(record.Get()), SCARD_S_SUCCESS);
+        EXPECT_EQ(watcher.AddReaderCertificates(record.Get()), SCARD_S_SUCCESS);
     }
     EXPECT_TRUE(m_env.AcquireLog().empty());
     EXPECT_TRUE(MonitorEnv::Store("MY").empty());
     // The list exists now, empty: the tray shows the icon without certificates.
     EXPECT_TRUE(g_CertCollection.Exists());
     EXPECT_FALSE(g_CertCollection.HasEntries());
-}
 
-TEST_F(PropagationTest, OnlyMicardoCardsGetASecondAcquisition) {
-    const std::string user = ContainerName('0', ReaderDigit(0, 2), '7', '1');
-    m_env.PutContainer(kReader0, user, m_ca.Issue({}));
+    // Only Micardo cards get a second acquisition.
     const std::string prefix = "\\\\.\\" + std::string(kReader0) + "\\";
     const Record micardo(kReader0, AtrOf("Velkora MD - Micardo"));
-    const Record tcos(kReader0, AtrOf("Velkora MD - TCOS 3.0"));
+    const Record tcos = Card(kReader0);
 
     { // Micardo, first acquisition fails: tried exactly once more, registered.
         m_env.FailNextAcquisitions(1);
@@ -218,28 +219,22 @@ TEST_F(PropagationTest, OnlyMicardoCardsGetASecondAcquisition) {
 }
 
 TEST_F(PropagationTest, AContainerWithoutCertificateEndsTheCard) {
-    const std::string first = ContainerName('0', ReaderDigit(0, 2), '7', '1', "aaaa");
-    const std::string broken = ContainerName('0', ReaderDigit(0, 2), '7', '2', "bbbb");
-    const std::string last = ContainerName('0', ReaderDigit(0, 2), '7', '3', "cccc");
-    m_env.PutContainer(kReader0, first, m_ca.Issue({{{"CN", "First"}}, {0x01}}));
-    m_env.PutContainer(kReader0, broken, {});
-    m_env.PutContainer(kReader0, last, m_ca.Issue({{{"CN", "Last"}}, {0x03}}));
-    const Record card(kReader0, AtrOf("Velkora MD - TCOS 3.0"));
+    const std::string first = PutUser(0, '7', '1', "aaaa", "First", 0x01);
+    m_env.PutContainer(kReader0, ContainerName('0', ReaderDigit(0, 2), '7', '2', "bbbb"), {});
+    PutUser(0, '7', '3', "cccc", "Last", 0x03);
     CCert cert;
-    cert.AddReaderCertificates(card.Get());
+    cert.AddReaderCertificates(Card(kReader0).Get());
     EXPECT_EQ(Containers(MonitorEnv::Store("MY")),
               (std::vector<std::string>{ContainerPath(kReader0, first)}));
     EXPECT_EQ(g_CollectionCount, 1u);
 }
 
 TEST_F(PropagationTest, RemoveAllPropagatedLeavesOnlyForeignEntries) {
-    const std::string user0 = ContainerName('0', ReaderDigit(0, 2), '7', '1', "aaaa");
-    const std::string user1 = ContainerName('0', ReaderDigit(1, 2), '7', '1', "bbbb");
-    m_env.PutContainer(kReader0, user0, m_ca.Issue({{{"CN", "A"}}, {0x01}}));
-    m_env.PutContainer(kReader1, user1, m_ca.Issue({{{"CN", "B"}}, {0x02}}));
+    PutUser(0, '7', '1', "aaaa", "A", 0x01);
+    PutUser(1, '7', '1', "bbbb", "B", 0x02);
     CCert cert;
-    cert.AddReaderCertificates(Record(kReader0, AtrOf("Velkora MD - TCOS 3.0")).Get());
-    cert.AddReaderCertificates(Record(kReader1, AtrOf("Velkora MD - TCOS 3.0")).Get());
+    cert.AddReaderCertificates(Card(kReader0).Get());
+    cert.AddReaderCertificates(Card(kReader1).Get());
 
     // A certificate of another application with a key link, and one without.
     ASSERT_TRUE(MonitorEnv::AddToMy(m_ca.Issue({{{"CN", "Foreign"}}, {0x09}}), "other-app-key",
@@ -264,11 +259,9 @@ TEST_F(PropagationTest, RemoveAllPropagatedLeavesOnlyForeignEntries) {
 }
 
 TEST_F(PropagationTest, RemovalsEndWhenTheStoreCannotBeWritten) {
-    const std::string user0 = ContainerName('0', ReaderDigit(0, 2), '7', '1', "aaaa");
-    const std::string user0b = ContainerName('0', ReaderDigit(0, 2), '7', '2', "bbbb");
-    m_env.PutContainer(kReader0, user0, m_ca.Issue({{{"CN", "A"}}, {0x01}}));
-    m_env.PutContainer(kReader0, user0b, m_ca.Issue({{{"CN", "B"}}, {0x02}}));
-    const Record card0(kReader0, AtrOf("Velkora MD - TCOS 3.0"));
+    PutUser(0, '7', '1', "aaaa", "A", 0x01);
+    PutUser(0, '7', '2', "bbbb", "B", 0x02);
+    const Record card0 = Card(kReader0);
     CCert cert;
     cert.AddReaderCertificates(card0.Get());
     ASSERT_EQ(MonitorEnv::Store("MY").size(), 2u);
@@ -289,10 +282,9 @@ TEST_F(PropagationTest, RemovalsEndWhenTheStoreCannotBeWritten) {
 }
 
 TEST_F(PropagationTest, TheListFollowsTheStore) {
-    const std::string user0 = ContainerName('0', ReaderDigit(0, 2), '7', '1', "aaaa");
-    m_env.PutContainer(kReader0, user0, m_ca.Issue({{{"CN", "Card User"}}, {0x01}}));
+    PutUser(0, '7', '1', "aaaa", "Card User", 0x01);
     CCert cert;
-    cert.AddReaderCertificates(Record(kReader0, AtrOf("Velkora MD - TCOS 3.0")).Get());
+    cert.AddReaderCertificates(Card(kReader0).Get());
     EXPECT_EQ(cert.SyncCollectionWithStore(), 0u);
     EXPECT_EQ(cert.SyncCollectionWithStore(), 0u); // unchanged store: same answer
 

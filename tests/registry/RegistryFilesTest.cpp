@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <gtest/gtest.h>
+#include <iterator>
 #include <sqlite3.h>
 #include <string>
 #include <sys/stat.h>
@@ -26,6 +27,19 @@ mode_t Mode(const std::string& path) {
     return stat(path.c_str(), &st) == 0 ? (st.st_mode & 07777) : 0;
 }
 
+// A DWORD of the current user's hive as text, or "error N".
+std::string Dword(const char* path, const char* name) {
+    uint32_t value = 0;
+    const LONG rc = GetDword(HKEY_CURRENT_USER, path, name, value);
+    return rc == ERROR_SUCCESS ? std::to_string(value) : "error " + std::to_string(rc);
+}
+
+uint64_t Stamp() {
+    uint64_t stamp = 0;
+    EXPECT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &stamp), ERROR_SUCCESS);
+    return stamp;
+}
+
 class RegistryFiles : public ::testing::Test {
 protected:
     TempHives m_hives;
@@ -33,6 +47,7 @@ protected:
 
 TEST_F(RegistryFiles, UserHiveAppearsOnFirstWriteMachineHiveMissingReadsEmpty) {
     EXPECT_EQ(RegHivePath(HKEY_CURRENT_USER), m_hives.UserPath());
+    const std::filesystem::path userDir = std::filesystem::path(m_hives.UserPath()).parent_path();
     // Reading creates nothing.
     uint32_t value = 0;
     EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software", "x", value), ERROR_FILE_NOT_FOUND);
@@ -42,7 +57,7 @@ TEST_F(RegistryFiles, UserHiveAppearsOnFirstWriteMachineHiveMissingReadsEmpty) {
     DWORD size = sizeof name;
     EXPECT_EQ(RegEnumKeyExA(root.get(), 0, name, &size, nullptr, nullptr, nullptr, nullptr),
               ERROR_NO_MORE_ITEMS);
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::path(m_hives.UserPath()).parent_path()));
+    EXPECT_FALSE(std::filesystem::exists(userDir));
     EXPECT_EQ(RegCheckHive(HKEY_LOCAL_MACHINE), ERROR_SUCCESS);
     EXPECT_EQ(GetDword(HKEY_LOCAL_MACHINE, "SOFTWARE\\X", "x", value), ERROR_FILE_NOT_FOUND);
     EXPECT_FALSE(std::filesystem::exists(m_hives.MachinePath()));
@@ -50,15 +65,9 @@ TEST_F(RegistryFiles, UserHiveAppearsOnFirstWriteMachineHiveMissingReadsEmpty) {
     // The first write makes the folders and a private file, with nothing left beside it.
     ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Velkora", "x", 5), ERROR_SUCCESS);
     EXPECT_EQ(Mode(m_hives.UserPath()), 0600u);
-    EXPECT_EQ(Mode(std::filesystem::path(m_hives.UserPath()).parent_path()), 0700u);
-    size_t files = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(
-             std::filesystem::path(m_hives.UserPath()).parent_path())) {
-        ++files;
-    }
-    EXPECT_EQ(files, 1u);
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "software\\velkora", "X", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 5u);
+    EXPECT_EQ(Mode(userDir), 0700u);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(userDir), {}), 1);
+    EXPECT_EQ(Dword("software\\velkora", "X"), "5");
     EXPECT_FALSE(std::filesystem::exists(m_hives.MachinePath()));
 }
 
@@ -81,28 +90,26 @@ TEST_F(RegistryFiles, MachineHiveTheUserCannotWrite) {
     LockMachineHiveFor(m_hives);
     const std::string report = RunAsUser([] {
         std::string out;
+        const auto note = [&out](const char* what, LONG rc) {
+            out += std::string(out.empty() ? "" : " ") + what + "=" + std::to_string(rc);
+        };
+        const char* velkora = "SOFTWARE\\Velkora";
         RegKey key;
-        out +=
-            "read=" + std::to_string(key.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_READ));
+        note("read", key.Open(HKEY_LOCAL_MACHINE, velkora, KEY_READ));
         uint32_t value = 0;
         DWORD size = sizeof value;
-        const LONG read = RegQueryValueExA(key.get(), "n", nullptr, nullptr,
-                                           reinterpret_cast<BYTE*>(&value), &size);
-        out += " value=" + std::to_string(read) + ":" + std::to_string(value);
+        note("value", RegQueryValueExA(key.get(), "n", nullptr, nullptr,
+                                       reinterpret_cast<BYTE*>(&value), &size));
+        out += ":" + std::to_string(value);
         RegKey write;
-        out += " all=" +
-               std::to_string(write.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_ALL_ACCESS));
-        out += " set=" +
-               std::to_string(write.Open(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_SET_VALUE));
-        out += " create=" +
-               std::to_string(write.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", KEY_READ));
-        out += " existing=" +
-               std::to_string(write.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\Velkora", KEY_READ));
-        out += " rootset=" +
-               std::to_string(RegSetValueExA(HKEY_LOCAL_MACHINE, "x", 0, REG_SZ, nullptr, 0));
-        out += " tree=" + std::to_string(RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE"));
+        note("all", write.Open(HKEY_LOCAL_MACHINE, velkora, KEY_ALL_ACCESS));
+        note("set", write.Open(HKEY_LOCAL_MACHINE, velkora, KEY_SET_VALUE));
+        note("create", write.Create(HKEY_LOCAL_MACHINE, "SOFTWARE\\New", KEY_READ));
+        note("existing", write.Create(HKEY_LOCAL_MACHINE, velkora, KEY_READ));
+        note("rootset", RegSetValueExA(HKEY_LOCAL_MACHINE, "x", 0, REG_SZ, nullptr, 0));
+        note("tree", RegDeleteTreeA(HKEY_LOCAL_MACHINE, "SOFTWARE"));
         // The user's own hive stays writable.
-        out += " user=" + std::to_string(SetDword(HKEY_CURRENT_USER, "Software\\V", "n", 1));
+        note("user", SetDword(HKEY_CURRENT_USER, "Software\\V", "n", 1));
         return out;
     });
     EXPECT_EQ(report, "read=0 value=0:7 all=5 set=5 create=5 existing=0 rootset=5 tree=5 user=0");
@@ -229,19 +236,13 @@ TEST_F(RegistryFiles, TransactionIsAllOrNothing) {
         ASSERT_EQ(transaction.Status(), ERROR_SUCCESS);
         EXPECT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Store", "a", 2), ERROR_SUCCESS);
         EXPECT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\Store\\New", "b", 3), ERROR_SUCCESS);
-        // Visible inside, on this thread.
-        uint32_t value = 0;
-        EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store", "a", value), ERROR_SUCCESS);
-        EXPECT_EQ(value, 2u);
+        EXPECT_EQ(Dword("Software\\Store", "a"), "2"); // visible inside, on this thread
         // A failing call inside does not spoil the rest.
         EXPECT_EQ(RegDeleteValueA(HKEY_CURRENT_USER, "missing"), ERROR_FILE_NOT_FOUND);
         // No commit: all of it goes.
     }
-    uint32_t value = 0;
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store", "a", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 1u);
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store\\New", "b", value),
-              ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(Dword("Software\\Store", "a"), "1");
+    EXPECT_EQ(Dword("Software\\Store\\New", "b"), "error 2");
 
     {
         RegTransaction transaction(HKEY_CURRENT_USER);
@@ -252,59 +253,41 @@ TEST_F(RegistryFiles, TransactionIsAllOrNothing) {
         EXPECT_EQ(transaction.Commit(), ERROR_INVALID_HANDLE);
     }
     RegResetForTests();
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store", "a", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 4u);
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\Store\\New", "b", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 5u);
+    EXPECT_EQ(Dword("Software\\Store", "a"), "4");
+    EXPECT_EQ(Dword("Software\\Store\\New", "b"), "5");
 }
 
 TEST_F(RegistryFiles, ChangeStampMovesOnlyWithChanges) {
-    uint64_t first = 0;
-    uint64_t again = 0;
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &first), ERROR_SUCCESS);
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
-    EXPECT_EQ(first, again);
+    const uint64_t first = Stamp();
+    EXPECT_EQ(Stamp(), first);
 
-    // Our own write.
+    // Our own write moves it; reading and a failed write do not.
     ASSERT_EQ(SetDword(HKEY_CURRENT_USER, "Software\\S", "a", 1), ERROR_SUCCESS);
-    uint64_t afterOwn = 0;
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &afterOwn), ERROR_SUCCESS);
-    EXPECT_NE(afterOwn, again);
-    // Reading changes nothing.
-    uint32_t value = 0;
-    ASSERT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_SUCCESS);
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
-    EXPECT_EQ(again, afterOwn);
-    // A failed write changes nothing either.
+    const uint64_t afterOwn = Stamp();
+    EXPECT_NE(afterOwn, first);
+    EXPECT_EQ(Dword("Software\\S", "a"), "1");
     EXPECT_EQ(RegDeleteValueA(HKEY_CURRENT_USER, "missing"), ERROR_FILE_NOT_FOUND);
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
-    EXPECT_EQ(again, afterOwn);
+    EXPECT_EQ(Stamp(), afterOwn);
 
     // Another connection's write, as another process would make it.
     RunSql(m_hives.UserPath(), "UPDATE vals SET data = x'02000000'");
-    uint64_t afterOther = 0;
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &afterOther), ERROR_SUCCESS);
+    const uint64_t afterOther = Stamp();
     EXPECT_NE(afterOther, afterOwn);
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
-    EXPECT_EQ(again, afterOther);
-    ASSERT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 2u);
+    EXPECT_EQ(Stamp(), afterOther);
+    EXPECT_EQ(Dword("Software\\S", "a"), "2");
 
     // A file put in its place (as a restore from a backup would) is followed.
     const std::string copy = m_hives.Dir() + "/restored.hive";
     std::filesystem::copy_file(m_hives.UserPath(), copy);
     RunSql(copy, "UPDATE vals SET data = x'03000000'");
     std::filesystem::rename(copy, m_hives.UserPath());
-    uint64_t afterRestore = 0;
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &afterRestore), ERROR_SUCCESS);
+    const uint64_t afterRestore = Stamp();
     EXPECT_NE(afterRestore, afterOther);
-    ASSERT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_SUCCESS);
-    EXPECT_EQ(value, 3u);
+    EXPECT_EQ(Dword("Software\\S", "a"), "3");
     // And a removed file reads as empty again.
     std::filesystem::remove(m_hives.UserPath());
-    ASSERT_EQ(RegQueryChangeStamp(HKEY_CURRENT_USER, &again), ERROR_SUCCESS);
-    EXPECT_NE(again, afterRestore);
-    EXPECT_EQ(GetDword(HKEY_CURRENT_USER, "Software\\S", "a", value), ERROR_FILE_NOT_FOUND);
+    EXPECT_NE(Stamp(), afterRestore);
+    EXPECT_EQ(Dword("Software\\S", "a"), "error 2");
 
     // Each root has its own.
     uint64_t machine = 0;

@@ -30,6 +30,17 @@ LONG Get(HKEY key, const char* name, DWORD& type, std::vector<BYTE>& data) {
     return rc;
 }
 
+// What RegQueryInfoKeyA tells of `key`: subkeys, longest subkey name, values, longest value
+// name, largest data; empty when it fails.
+std::vector<DWORD> Info(HKEY key) {
+    std::vector<DWORD> info(5, 0xEEEE);
+    if (RegQueryInfoKeyA(key, nullptr, nullptr, nullptr, &info[0], &info[1], nullptr, &info[2],
+                         &info[3], &info[4], nullptr, nullptr) != ERROR_SUCCESS) {
+        info.clear();
+    }
+    return info;
+}
+
 class RegistryValues : public ::testing::Test {
 protected:
     TempHives m_hives;
@@ -45,6 +56,15 @@ TEST_F(RegistryValues, EachTypeRoundTripsAcrossReopen) {
                                   reinterpret_cast<const BYTE*>(&number) + 4);
     const std::vector<BYTE> text = Bytes(std::string("C:\\x\xc3\xa4y", 8) + '\0');
     const std::vector<BYTE> withNul = Bytes(std::string("a\0b\0\0", 5));
+    // Written under `name`, read back under `readAs` (the default value is both null and "").
+    const struct {
+        const char* name;
+        const char* readAs;
+        DWORD type;
+        std::vector<BYTE> data;
+    } values[] = {{"dword", "dword", REG_DWORD, dword}, {"sz", "sz", REG_SZ, text},
+                  {"blob", "blob", REG_BINARY, blob},   {"multi", "multi", REG_MULTI_SZ, withNul},
+                  {"empty", "empty", REG_BINARY, {}},   {nullptr, "", REG_SZ, Bytes("default")}};
     {
         RegKey key;
         DWORD disposition = 0;
@@ -52,12 +72,9 @@ TEST_F(RegistryValues, EachTypeRoundTripsAcrossReopen) {
             key.Create(HKEY_CURRENT_USER, "Software\\Velkora\\Types", KEY_ALL_ACCESS, &disposition),
             ERROR_SUCCESS);
         EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
-        EXPECT_EQ(Set(key.get(), "dword", REG_DWORD, dword), ERROR_SUCCESS);
-        EXPECT_EQ(Set(key.get(), "sz", REG_SZ, text), ERROR_SUCCESS);
-        EXPECT_EQ(Set(key.get(), "blob", REG_BINARY, blob), ERROR_SUCCESS);
-        EXPECT_EQ(Set(key.get(), "multi", REG_MULTI_SZ, withNul), ERROR_SUCCESS);
-        EXPECT_EQ(Set(key.get(), "empty", REG_BINARY, {}), ERROR_SUCCESS);
-        EXPECT_EQ(Set(key.get(), nullptr, REG_SZ, Bytes("default")), ERROR_SUCCESS);
+        for (const auto& value : values) {
+            EXPECT_EQ(Set(key.get(), value.name, value.type, value.data), ERROR_SUCCESS);
+        }
     }
     RegResetForTests(); // a fresh connection reads what is on disk
     RegKey key;
@@ -67,21 +84,11 @@ TEST_F(RegistryValues, EachTypeRoundTripsAcrossReopen) {
     EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
     DWORD type = 0;
     std::vector<BYTE> data;
-    ASSERT_EQ(Get(key.get(), "dword", type, data), ERROR_SUCCESS);
-    EXPECT_EQ(type, REG_DWORD);
-    EXPECT_EQ(data, dword);
-    ASSERT_EQ(Get(key.get(), "sz", type, data), ERROR_SUCCESS);
-    EXPECT_EQ(type, REG_SZ);
-    EXPECT_EQ(data, text);
-    ASSERT_EQ(Get(key.get(), "blob", type, data), ERROR_SUCCESS);
-    EXPECT_EQ(type, REG_BINARY);
-    EXPECT_EQ(data, blob);
-    ASSERT_EQ(Get(key.get(), "multi", type, data), ERROR_SUCCESS);
-    EXPECT_EQ(data, withNul);
-    ASSERT_EQ(Get(key.get(), "empty", type, data), ERROR_SUCCESS);
-    EXPECT_TRUE(data.empty());
-    ASSERT_EQ(Get(key.get(), "", type, data), ERROR_SUCCESS);
-    EXPECT_EQ(data, Bytes("default"));
+    for (const auto& value : values) {
+        ASSERT_EQ(Get(key.get(), value.readAs, type, data), ERROR_SUCCESS) << value.readAs;
+        EXPECT_EQ(type, value.type) << value.readAs;
+        EXPECT_EQ(data, value.data) << value.readAs;
+    }
     EXPECT_EQ(Get(key.get(), "missing", type, data), ERROR_FILE_NOT_FOUND);
 }
 
@@ -213,19 +220,7 @@ TEST_F(RegistryValues, EnumerationOrderAndInfo) {
     EXPECT_EQ(names(true), (std::vector<std::string>{"Alpha", "beta", "gamma"}));
     EXPECT_EQ(names(false), (std::vector<std::string>{"zeta", "Eta", "theta"}));
 
-    DWORD subKeys = 0;
-    DWORD maxSubKey = 0;
-    DWORD valueCount = 0;
-    DWORD maxName = 0;
-    DWORD maxData = 0;
-    ASSERT_EQ(RegQueryInfoKeyA(key.get(), nullptr, nullptr, nullptr, &subKeys, &maxSubKey, nullptr,
-                               &valueCount, &maxName, &maxData, nullptr, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(subKeys, 3u);
-    EXPECT_EQ(maxSubKey, 5u);
-    EXPECT_EQ(valueCount, 3u);
-    EXPECT_EQ(maxName, 5u);
-    EXPECT_EQ(maxData, 12u);
+    EXPECT_EQ(Info(key.get()), (std::vector<DWORD>{3, 5, 3, 5, 12}));
 }
 
 TEST_F(RegistryValues, DeletingValuesKeysAndTrees) {
@@ -261,13 +256,7 @@ TEST_F(RegistryValues, DeletingValuesKeysAndTrees) {
     // A null subkey empties the key but keeps it.
     ASSERT_EQ(Set(tree.get(), "again", REG_SZ, Bytes("y")), ERROR_SUCCESS);
     EXPECT_EQ(RegDeleteTreeA(tree.get(), nullptr), ERROR_SUCCESS);
-    DWORD subKeys = 9;
-    DWORD values = 9;
-    ASSERT_EQ(RegQueryInfoKeyA(tree.get(), nullptr, nullptr, nullptr, &subKeys, nullptr, nullptr,
-                               &values, nullptr, nullptr, nullptr, nullptr),
-              ERROR_SUCCESS);
-    EXPECT_EQ(subKeys, 0u);
-    EXPECT_EQ(values, 0u);
+    EXPECT_EQ(Info(tree.get()), (std::vector<DWORD>{0, 0, 0, 0, 0}));
 }
 
 TEST_F(RegistryValues, BadHandlesPathsAndRights) {

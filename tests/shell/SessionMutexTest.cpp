@@ -87,25 +87,45 @@ private:
     bool m_reaped = false;
 };
 
+// An environment variable set (or, with nullopt, removed) while this lives, then restored.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const std::optional<std::string>& value) : m_name(name) {
+        if (const char* old = std::getenv(name)) {
+            m_old = old;
+        }
+        value ? (void)::setenv(name, value->c_str(), 1) : (void)::unsetenv(name);
+    }
+    ~ScopedEnv() { m_old ? (void)::setenv(m_name, m_old->c_str(), 1) : (void)::unsetenv(m_name); }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* m_name;
+    std::optional<std::string> m_old;
+};
+
+// What another process sees at once: CreateMutexA's error, then, asking to own the mutex,
+// whether it does, else what a zero wait gives; in the session of `runtime` if one is given.
+std::pair<std::uint32_t, std::uint32_t> FromChild(bool own,
+                                                  const std::optional<std::string>& runtime = {}) {
+    Child probe([&](Child& self) {
+        if (runtime) {
+            ::setenv("XDG_RUNTIME_DIR", runtime->c_str(), 1);
+        }
+        CNamedMutex m = CreateMutexA(own, kName);
+        self.Send(GetLastError());
+        self.Send(own ? (m.IsOwned() ? 1u : 0u) : WaitForSingleObject(m, 0));
+        return 0;
+    });
+    return {probe.Receive().value_or(999), probe.Receive().value_or(999)};
+}
+
 class SessionMutexTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        if (const char* old = std::getenv("XDG_RUNTIME_DIR")) {
-            m_oldRuntime = old;
-        }
-        ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
-    }
-    void TearDown() override {
-        if (m_oldRuntime) {
-            ::setenv("XDG_RUNTIME_DIR", m_oldRuntime->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_RUNTIME_DIR");
-        }
-    }
-
     velktest::TempDir m_tmp;
     const std::string m_runtime = m_tmp.Path();
-    std::optional<std::string> m_oldRuntime;
+    const ScopedEnv m_runtimeEnv{"XDG_RUNTIME_DIR", m_runtime};
 };
 
 TEST_F(SessionMutexTest, ExistenceFollowsOpenHandlesPerSession) {
@@ -114,24 +134,8 @@ TEST_F(SessionMutexTest, ExistenceFollowsOpenHandlesPerSession) {
     EXPECT_EQ(GetLastError(), kErrorSuccess);
     EXPECT_FALSE(first.IsOwned());
 
-    const auto createInChild = [](const std::optional<std::string>& runtime) {
-        Child child([runtime](Child& self) {
-            if (runtime) {
-                ::setenv("XDG_RUNTIME_DIR", runtime->c_str(), 1);
-            }
-            CNamedMutex m = CreateMutexA(true, kName);
-            self.Send(GetLastError());
-            self.Send(m.IsOwned() ? 1 : 0);
-            return 0;
-        });
-        const auto error = child.Receive();
-        const auto owned = child.Receive();
-        child.Wait();
-        return std::make_pair(error.value_or(999), owned.value_or(999));
-    };
-
     // Another process of the same session finds it, and does not get it by asking to own it.
-    EXPECT_EQ(createInChild(std::nullopt), std::make_pair(kErrorAlreadyExists, 0u));
+    EXPECT_EQ(FromChild(true), std::make_pair(kErrorAlreadyExists, 0u));
 
     // A second handle in this process counts too.
     {
@@ -142,12 +146,12 @@ TEST_F(SessionMutexTest, ExistenceFollowsOpenHandlesPerSession) {
     // Another logon session has its own runtime directory and its own mutex.
     const std::string otherSession = m_runtime + "/other";
     ASSERT_EQ(::mkdir(otherSession.c_str(), 0700), 0);
-    EXPECT_EQ(createInChild(otherSession), std::make_pair(kErrorSuccess, 1u));
+    EXPECT_EQ(FromChild(true, otherSession), std::make_pair(kErrorSuccess, 1u));
 
     // Once the last handle is closed the mutex is gone.
     first.Close();
     EXPECT_FALSE(first.IsValid());
-    EXPECT_EQ(createInChild(std::nullopt), std::make_pair(kErrorSuccess, 1u));
+    EXPECT_EQ(FromChild(true), std::make_pair(kErrorSuccess, 1u));
 }
 
 TEST_F(SessionMutexTest, WaiterGetsTheMutexOnlyAfterRelease) {
@@ -237,14 +241,7 @@ TEST_F(SessionMutexTest, StartedProgramsDoNotInheritTheLocks) {
     ReleaseMutex(owner);
     owner.Close();
 
-    Child probe([](Child& self) {
-        CNamedMutex m = CreateMutexA(false, kName);
-        self.Send(GetLastError());
-        self.Send(WaitForSingleObject(m, 0));
-        return 0;
-    });
-    EXPECT_EQ(probe.Receive(), kErrorSuccess);
-    EXPECT_EQ(probe.Receive(), kWaitObject0);
+    EXPECT_EQ(FromChild(false), std::make_pair(kErrorSuccess, kWaitObject0));
     ::kill(sleeper, SIGKILL);
     ::waitpid(sleeper, nullptr, 0);
 }
@@ -266,13 +263,11 @@ TEST_F(SessionMutexTest, LockDirectoryMustBePrivate) {
 
     // Without a runtime directory: a private folder in the user's home, never one in /tmp,
     // and none at all in a home that another user controls.
-    ::unsetenv("XDG_RUNTIME_DIR");
-    ::unsetenv("XDG_STATE_HOME");
-    const char* oldHome = std::getenv("HOME");
-    const std::string savedHome = oldHome ? oldHome : "";
     const std::string home = m_runtime + "/home";
     ASSERT_EQ(::mkdir(home.c_str(), 0755), 0);
-    ::setenv("HOME", home.c_str(), 1);
+    const ScopedEnv noRuntime("XDG_RUNTIME_DIR", std::nullopt);
+    const ScopedEnv noState("XDG_STATE_HOME", std::nullopt);
+    const ScopedEnv ownHome("HOME", home);
     const std::string fallback = LockDirectory();
     EXPECT_EQ(fallback.rfind(home + "/.local/state/velkora/run-", 0), 0u) << fallback;
     ASSERT_EQ(::stat(fallback.c_str(), &st), 0);
@@ -289,11 +284,6 @@ TEST_F(SessionMutexTest, LockDirectoryMustBePrivate) {
         CNamedMutex blocked = CreateMutexA(false, kName);
         EXPECT_FALSE(blocked.IsValid());
         EXPECT_EQ(GetLastError(), kErrorAccessDenied);
-    }
-    if (oldHome != nullptr) {
-        ::setenv("HOME", savedHome.c_str(), 1);
-    } else {
-        ::unsetenv("HOME");
     }
 }
 

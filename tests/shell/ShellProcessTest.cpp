@@ -67,14 +67,9 @@ protected:
         m_runtime = root + "/run";
         ASSERT_EQ(::mkdir(m_runtime.c_str(), 0700), 0);
         m_log = root + "/ui.log";
-        m_userHive = root + "/user.hive";
-        m_machineHive = root + "/machine.hive";
         ::setenv("XDG_RUNTIME_DIR", m_runtime.c_str(), 1);
-        ::setenv("VELKORA_USER_HIVE", m_userHive.c_str(), 1);
-        ::setenv("VELKORA_MACHINE_HIVE", m_machineHive.c_str(), 1);
         ::setenv("VELKORA_MSGBOX_LOG", m_log.c_str(), 1);
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        RegResetForTests();
         // English texts, so the records can be compared with the catalogue's English table.
         Put(HKEY_CURRENT_USER, "Software\\Velkora\\Minidriver", "Language", 0);
         RegResetForTests();
@@ -97,7 +92,6 @@ protected:
                 ::kill(static_cast<pid_t>(pid), SIGKILL);
             }
         }
-        RegResetForTests();
     }
 
     QProcess&
@@ -111,6 +105,25 @@ protected:
         EXPECT_TRUE(process.waitForStarted(10000));
         m_pids[&process] = process.processId();
         return process;
+    }
+
+    // A process started with `arguments` that reported itself ready.
+    QProcess& StartReady(const QStringList& arguments = {},
+                         const QString& program = QStringLiteral(VELKORA_CERTMGR)) {
+        QProcess& process = Start(arguments, program);
+        EXPECT_TRUE(WaitFor(Event("ready", Pid(process)))) << "did not come up";
+        return process;
+    }
+
+    // Exit code 3 of "stop": the request went out.
+    void Stop() { EXPECT_EQ(Finish(Start({QStringLiteral("stop")})), 3); }
+
+    // A start that fails with `code` and an error box that names `path`.
+    void RefusedNaming(int code, const std::string& path) {
+        EXPECT_EQ(Finish(Start({})), code);
+        const auto boxes = velktest::RecordLines(m_log, "msgbox\terror\t");
+        ASSERT_FALSE(boxes.empty());
+        EXPECT_NE(boxes.back().find(path), std::string::npos);
     }
 
     // The pid a started process had (QProcess forgets it once the process has ended).
@@ -200,16 +213,14 @@ protected:
     PrivateBus m_bus;
     std::string m_runtime;
     std::string m_log;
-    std::string m_userHive;
-    std::string m_machineHive;
+    TempHives m_hives;
     std::vector<std::unique_ptr<QProcess>> m_processes;
     std::vector<qint64> m_foreign;
     std::map<const QProcess*, qint64> m_pids;
 };
 
-TEST_F(ShellProcessTest, SecondStartIsRefusedUnlessTsAndStopEndsEveryInstance) {
-    QProcess& first = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(first))));
+TEST_F(ShellProcessTest, SecondStartIsRefusedUnlessTsAndStopEndsEveryInstanceItCanReach) {
+    QProcess& first = StartReady();
 
     // "Stop" is not "stop": the words are case-sensitive, so this is a refused second start.
     QProcess& refused = Start({QStringLiteral("Stop")});
@@ -217,8 +228,13 @@ TEST_F(ShellProcessTest, SecondStartIsRefusedUnlessTsAndStopEndsEveryInstance) {
     EXPECT_EQ(Count(kRefusal), 1);
     EXPECT_EQ(Find(Event("ready", Pid(refused))), -1);
 
-    QProcess& admitted = Start({QStringLiteral("-ts")});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(admitted))));
+    QProcess& admitted = StartReady({QStringLiteral("-ts")});
+    EXPECT_EQ(first.state(), QProcess::Running);
+
+    // Without a session bus "stop" cannot reach them and says so instead of claiming success.
+    QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
+    noBus.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_dir.path() + "/no-bus");
+    EXPECT_EQ(Finish(Start({QStringLiteral("stop")}, QStringLiteral(VELKORA_CERTMGR), noBus)), 7);
     EXPECT_EQ(first.state(), QProcess::Running);
 
     // "stop" inside a longer word still counts; the request reaches both instances.
@@ -230,24 +246,11 @@ TEST_F(ShellProcessTest, SecondStartIsRefusedUnlessTsAndStopEndsEveryInstance) {
     EXPECT_GE(Find(Event("exit", Pid(admitted))), 0);
 
     // With nobody left, "stop" ends silently.
-    QProcess& idleStop = Start({QStringLiteral("stop")});
-    EXPECT_EQ(Finish(idleStop), 3);
+    Stop();
     const auto lines = Lines();
     EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
                             [](const std::string& l) { return l.rfind("msgbox", 0) == 0; }),
               1);
-}
-
-TEST_F(ShellProcessTest, StopWithoutASessionBusSaysSoInsteadOfClaimingSuccess) {
-    QProcess& running = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(running))));
-    QProcessEnvironment noBus = QProcessEnvironment::systemEnvironment();
-    noBus.insert("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + m_dir.path() + "/no-bus");
-    QProcess& stop = Start({QStringLiteral("stop")}, QStringLiteral(VELKORA_CERTMGR), noBus);
-    EXPECT_EQ(Finish(stop), 7);
-    EXPECT_EQ(running.state(), QProcess::Running);
-    EXPECT_EQ(Finish(Start({QStringLiteral("stop")})), 3);
-    EXPECT_EQ(Finish(running), 0);
 }
 
 TEST_F(ShellProcessTest, RestartedInstanceWaitsForThePreviousOne) {
@@ -275,94 +278,52 @@ TEST_F(ShellProcessTest, RestartedInstanceWaitsForThePreviousOne) {
                          Event("ready", successor)}));
 
     // The successor is the one instance of the session now.
-    QProcess& stop = Start({QStringLiteral("stop")});
-    EXPECT_EQ(Finish(stop), 3);
+    Stop();
     EXPECT_TRUE(WaitFor(Event("exit", successor)));
     EXPECT_TRUE(WaitForEnd(successor));
 }
 
 TEST_F(ShellProcessTest, RestartWordInProgramPathSkipsTheRefusal) {
-    QProcess& first = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(first))));
+    QProcess& first = StartReady();
 
     const fs::path dir = fs::path(m_dir.path().toStdString()) / "--Restart";
     fs::create_directory(dir);
     const fs::path link = dir / "velkora-certmgr";
     fs::create_symlink(VELKORA_CERTMGR, link);
-    QProcess& second = Start({}, QString::fromStdString(link.string()));
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(second))));
+    QProcess& second = StartReady({}, QString::fromStdString(link.string()));
     EXPECT_EQ(Count(kRefusal), 0);
     // No restart was under way, so there was nothing to wait for.
     EXPECT_EQ(Find(Event("restart-wait", Pid(second))), -1);
 
-    QProcess& stop = Start({QStringLiteral("stop")});
-    EXPECT_EQ(Finish(stop), 3);
+    Stop();
     EXPECT_EQ(Finish(first), 0);
     EXPECT_EQ(Finish(second), 0);
 }
 
 TEST_F(ShellProcessTest, WarnsWhenThePropagationServiceRuns) {
-    const char* service = "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc";
-    Put(HKEY_LOCAL_MACHINE, service, "CurrentState", 1);
-    RegResetForTests();
-    QProcess& stopped = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(stopped))));
-    EXPECT_EQ(Count(kServiceWarning), 0);
-    ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
-    EXPECT_EQ(Finish(stopped), 0);
-
-    Put(HKEY_LOCAL_MACHINE, service, "CurrentState", 4);
-    RegResetForTests();
-    QProcess& running = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(running))));
-    EXPECT_EQ(Count(kServiceWarning), 1);
-    // A warning only: the program starts all the same.
-    EXPECT_TRUE(InOrder({kServiceWarning, Event("ready", Pid(running))}));
-    ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
-    EXPECT_EQ(Finish(running), 0);
+    // Stopped (1): no warning; running (4): one, and the program starts all the same.
+    for (const uint32_t state : {1u, 4u}) {
+        Put(HKEY_LOCAL_MACHINE, "SYSTEM\\CurrentControlSet\\Services\\CertPropSvc", "CurrentState",
+            state);
+        RegResetForTests();
+        QProcess& instance = StartReady();
+        EXPECT_EQ(Count(kServiceWarning), state == 4 ? 1 : 0);
+        EXPECT_EQ(InOrder({kServiceWarning, Event("ready", Pid(instance))}), state == 4);
+        ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
+        EXPECT_EQ(Finish(instance), 0);
+    }
 }
 
-TEST_F(ShellProcessTest, BalloonRequestWithUnknownTextId) {
-    QProcess& instance = Start({});
-    ASSERT_TRUE(WaitFor(Event("ready", Pid(instance))));
-    // The greeting balloon of a fresh tray icon.
-    EXPECT_GE(Find("balloon\twarning\t\tVelkora certificate manager"), 0);
-
-    ASSERT_TRUE(PostMdMessage(mdmsg::kShowBalloon, 99999));
-    EXPECT_TRUE(WaitFor("balloon\tnone\t\t----Error in Stringtable----"));
-    ASSERT_TRUE(PostMdMessage(mdmsg::kShowBalloon, 203));
-    EXPECT_TRUE(WaitFor("balloon\tnone\t\tUpdate"));
-    ASSERT_TRUE(PostMdMessage(mdmsg::kExit, 0));
-    EXPECT_EQ(Finish(instance), 0);
-}
-
-TEST_F(ShellProcessTest, DamagedSettingsFileIsReportedAndKept) {
-    const std::string garbage = "this is not a settings hive\n";
-    std::ofstream(m_userHive, std::ios::trunc) << garbage;
-    QProcess& instance = Start({});
-    EXPECT_EQ(Finish(instance), 5);
-    const long box = Find("msgbox\terror\t");
-    ASSERT_GE(box, 0);
-    EXPECT_NE(Lines()[static_cast<std::size_t>(box)].find(m_userHive), std::string::npos);
-    std::ifstream in(m_userHive);
-    const std::string kept((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_EQ(kept, garbage);
-}
-
-TEST_F(ShellProcessTest, LockFolderOthersCanUseRefusesTheStart) {
-    // Another user could hold or remove the locks in it: no single-instance guarantee, so no
-    // start (rather than a second instance that believes it is the only one).
+TEST_F(ShellProcessTest, StartsThatCannotWorkEndWithTheirCodes) {
+    // A lock folder others can use: another user could hold or remove the locks in it, so no
+    // single-instance guarantee and no start (rather than a second "only" instance).
     const std::string locks = m_runtime + "/velkora";
     ASSERT_EQ(::mkdir(locks.c_str(), 0700), 0);
     ASSERT_EQ(::chmod(locks.c_str(), 0777), 0);
-    QProcess& instance = Start({});
-    EXPECT_EQ(Finish(instance), 6);
-    const long box = Find("msgbox\terror\t");
-    ASSERT_GE(box, 0);
-    EXPECT_NE(Lines()[static_cast<std::size_t>(box)].find(locks), std::string::npos);
-}
+    RefusedNaming(6, locks);
+    ASSERT_EQ(::chmod(locks.c_str(), 0700), 0);
 
-TEST_F(ShellProcessTest, NoDisplayIsAFailedWindow) {
+    // No display: a failed window, never ready.
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("xcb"));
     environment.remove(QStringLiteral("DISPLAY"));
@@ -370,6 +331,13 @@ TEST_F(ShellProcessTest, NoDisplayIsAFailedWindow) {
     QProcess& instance = Start({}, QStringLiteral(VELKORA_CERTMGR), environment);
     EXPECT_EQ(Finish(instance), 4);
     EXPECT_EQ(Find(Event("ready", Pid(instance))), -1);
+
+    // A damaged settings file: reported, and kept as it is.
+    const std::string garbage = "this is not a settings hive\n";
+    std::ofstream(m_hives.UserPath(), std::ios::trunc) << garbage;
+    RefusedNaming(5, m_hives.UserPath());
+    std::ifstream in(m_hives.UserPath());
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), garbage);
 }
 
 } // namespace

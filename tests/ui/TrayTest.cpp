@@ -49,10 +49,10 @@ protected:
     void TearDown() override { ::unsetenv("VELKORA_MSGBOX_LOG"); }
 
     // A tray with a host, created like the main window's.
-    void CreateShown(CSystemTray& tray) {
+    static void CreateShown(CSystemTray& tray, unsigned menu = IDR_TRAYMENU, bool hidden = false) {
         tray.SetTrayAvailableProbe([] { return true; });
         ASSERT_TRUE(tray.CreateTrayIcon(nullptr, 0x800A, "Velkora certificate manager",
-                                        LoadIconResource(IDR_MAINFRAME), IDR_TRAYMENU));
+                                        LoadIconResource(IDR_MAINFRAME), menu, hidden));
     }
 
     std::vector<std::string> LogLines() const { return velktest::RecordLines(m_log); }
@@ -66,7 +66,13 @@ TEST_F(TrayTest, IconsAreDrawnForEveryResourceAndSize) {
     for (unsigned id = IDI_ANIM_FIRST; id <= IDI_ANIM_LAST; ++id) {
         ids.push_back(id);
     }
+    // Each tray size is rendered, not scaled from another.
+    const QIcon icon = LoadIconResource(IDR_MAINFRAME);
     for (const int size : {16, 22, 24, 32, 48, 64}) {
+        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
+        EXPECT_EQ(icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
+                  RenderIconResource(IDR_MAINFRAME, size))
+            << size;
         std::vector<QImage> images;
         for (const unsigned id : ids) {
             const QImage image = RenderIconResource(id, size);
@@ -91,15 +97,6 @@ TEST_F(TrayTest, IconsAreDrawnForEveryResourceAndSize) {
     }
     EXPECT_TRUE(RenderIconResource(IDR_MAINFRAME, 0).isNull());
     EXPECT_TRUE(RenderIconResource(IDR_MAINFRAME, 100000).isNull());
-
-    // Each tray size is rendered, not scaled from another.
-    const QIcon icon = LoadIconResource(IDR_MAINFRAME);
-    for (const int size : {16, 22, 24, 32, 48, 64}) {
-        EXPECT_TRUE(icon.availableSizes().contains(QSize(size, size))) << size;
-        EXPECT_EQ(icon.pixmap(size).toImage().convertToFormat(QImage::Format_ARGB32_Premultiplied),
-                  RenderIconResource(IDR_MAINFRAME, size))
-            << size;
-    }
 }
 
 TEST_F(TrayTest, WithoutTrayHostTheIconWaitsAndComesWithTheHost) {
@@ -126,11 +123,7 @@ TEST_F(TrayTest, WithoutTrayHostTheIconWaitsAndComesWithTheHost) {
     EXPECT_TRUE(tray.TrayIcon().isVisible());
     EXPECT_EQ(tray.TrayIcon().icon().cacheKey(), LoadIconResource(IDI_NOCERT).cacheKey());
     // The greeting was given once, with the first try, not again with the late add.
-    int greetings = 0;
-    for (const std::string& line : LogLines()) {
-        greetings += line == "balloon\twarning\t\tHello" ? 1 : 0;
-    }
-    EXPECT_EQ(greetings, 1);
+    EXPECT_EQ(velktest::RecordLines(m_log, "balloon\twarning\t\tHello").size(), 1u);
 
     // A host that restarts: the icon is added again; nothing is pending after a removal.
     tray.OnTaskbarCreated();
@@ -143,9 +136,7 @@ TEST_F(TrayTest, WithoutTrayHostTheIconWaitsAndComesWithTheHost) {
 
     // An icon created hidden stays out of the tray, also when a host comes.
     CSystemTray hidden;
-    hidden.SetTrayAvailableProbe([] { return true; });
-    EXPECT_TRUE(hidden.CreateTrayIcon(nullptr, 0x800A, "tip", LoadIconResource(IDR_MAINFRAME),
-                                      IDR_TRAYMENU, true));
+    CreateShown(hidden, IDR_TRAYMENU, true);
     EXPECT_TRUE(hidden.IsHidden());
     hidden.OnTaskbarCreated();
     EXPECT_FALSE(hidden.TrayIcon().isVisible());
@@ -341,7 +332,7 @@ TEST_F(TrayTest, BalloonsAndTooltipAreCutToTheirFields) {
     EXPECT_FALSE(tray.DismissBalloonTip());
 }
 
-TEST_F(TrayTest, DoubleClickPostsTheDefaultCommand) {
+TEST_F(TrayTest, DoubleClickPostsTheDefaultCommandAndThePopupIsPreparedEachTime) {
     CSystemTray tray;
     CreateShown(tray);
     QSignalSpy commands(&tray, &CSystemTray::Command);
@@ -376,27 +367,7 @@ TEST_F(TrayTest, DoubleClickPostsTheDefaultCommand) {
     ASSERT_EQ(commands.count(), 1);
     EXPECT_EQ(commands.takeFirst().at(0).toInt(), ID_APP_UPDATE);
 
-    // A tray without menu resource: no popup and no default command.
-    CSystemTray bare;
-    bare.SetTrayAvailableProbe([] { return true; });
-    ASSERT_TRUE(bare.CreateTrayIcon(nullptr, 0x800A, "tip", LoadIconResource(IDR_MAINFRAME), 131));
-    QSignalSpy bareCommands(&bare, &CSystemTray::Command);
-    EXPECT_EQ(bare.Menu(), nullptr);
-    EXPECT_FALSE(bare.SetDefaultMenuItem(2, true));
-    EXPECT_EQ(bare.HandleTrayMessage(QSystemTrayIcon::DoubleClick), 0);
-    EXPECT_EQ(bare.HandleTrayMessage(QSystemTrayIcon::Context), 0);
-
-    // Nobody to take the command.
-    CSystemTray alone;
-    alone.SetTrayAvailableProbe([] { return true; });
-    ASSERT_TRUE(alone.CreateTrayIcon(nullptr, 0x800A, "tip", LoadIconResource(IDR_MAINFRAME),
-                                     IDR_TRAYMENU));
-    EXPECT_EQ(alone.HandleTrayMessage(QSystemTrayIcon::DoubleClick), 0);
-}
-
-TEST_F(TrayTest, PopupIsPreparedEachTimeItOpens) {
-    CSystemTray tray;
-    CreateShown(tray);
+    // The popup is prepared each time it opens.
     tray.SetDefaultMenuItem(1, true);
     int opened = 0;
     QObject::connect(&tray, &CSystemTray::InitMenuPopup, [&opened](QMenu* popup) {
@@ -415,9 +386,22 @@ TEST_F(TrayTest, PopupIsPreparedEachTimeItOpens) {
         QTRY_VERIFY(!tray.Menu()->isVisible());
         tray.Menu()->setDefaultAction(nullptr);
     }
+
+    // A tray without menu resource: no popup and no default command.
+    CSystemTray bare;
+    CreateShown(bare, 131);
+    EXPECT_EQ(bare.Menu(), nullptr);
+    EXPECT_FALSE(bare.SetDefaultMenuItem(2, true));
+    EXPECT_EQ(bare.HandleTrayMessage(QSystemTrayIcon::DoubleClick), 0);
+    EXPECT_EQ(bare.HandleTrayMessage(QSystemTrayIcon::Context), 0);
+
+    // Nobody to take the command.
+    CSystemTray alone;
+    CreateShown(alone);
+    EXPECT_EQ(alone.HandleTrayMessage(QSystemTrayIcon::DoubleClick), 0);
 }
 
-TEST_F(TrayTest, ResourceIconsAreRecordedAndUnknownOnesRefused) {
+TEST_F(TrayTest, IconChangesAreRecordedAndThoseOfTheMonitorThreadArriveInOrder) {
     CSystemTray tray;
     CreateShown(tray);
     EXPECT_FALSE(tray.ChangeIcon(999u));
@@ -434,11 +418,8 @@ TEST_F(TrayTest, ResourceIconsAreRecordedAndUnknownOnesRefused) {
     EXPECT_FALSE(fresh.ChangeIcon(IDR_MAINFRAME));
     EXPECT_FALSE(fresh.SetTooltipText("tip"));
     EXPECT_FALSE(fresh.ShowBalloonTip("text"));
-}
 
-TEST_F(TrayTest, MonitorThreadCallsArriveOnTheTrayThreadInOrder) {
-    CSystemTray tray;
-    CreateShown(tray);
+    // The monitor thread's calls.
     ASSERT_TRUE(tray.SetAnimationIcons(AnimationFrames()));
     CTrayIconSink sink(tray);
 
