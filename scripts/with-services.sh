@@ -37,6 +37,8 @@ for _ in $(seq 20); do
 done
 [[ -n $xvfb_pid ]] || { echo "with-services: no virtual display could be started" >&2; exit 1; }
 export QT_QPA_PLATFORM=${QT_QPA_PLATFORM:-offscreen}
-export XDG_RUNTIME_DIR=${XDG_RUNTIME_DIR:-$(mktemp -d)}
-chmod 700 "$XDG_RUNTIME_DIR"
+# A runtime folder of this session's own: the session's accessibility bus keeps its socket
+# there, and runs side by side (each with its own session bus) must not share or remove it.
+export XDG_RUNTIME_DIR=$services_dir/run
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 "$@"

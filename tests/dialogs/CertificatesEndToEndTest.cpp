@@ -44,6 +44,11 @@ protected:
                   "#!/bin/sh\nprintf '%s\\n' \"$1\" >> '" + root.toStdString() + "/opened.txt'\n",
                   true);
         m_env.insert("PATH", root + "/bin:" + m_env.value("PATH"));
+        // As on a screen reader's desktop, the accessibility registry runs before the program
+        // starts: started later by the first client, it may never list the program.
+        ASSERT_EQ(Run("/usr/bin/python3",
+                      {"-c", "import pyatspi; pyatspi.Registry.getDesktop(0).childCount"}),
+                  0);
     }
 
     void WriteFile(const char* name, std::string_view content, bool executable = false) {
