@@ -21,12 +21,7 @@ shot_bus
 shot_card
 # The tray's default command, given through the session bus as a double click would give it.
 shot_program
-# The card registered and the monitor running (its start re-reads the store).
-for _ in $(seq 300); do
-    grep -q "^icon	128" "$shot_work/ui.log" 2>/dev/null &&
-        grep -q "^event	monitor	1" "$shot_work/ui.log" 2>/dev/null && break
-    sleep 0.1
-done
+shot_wait_registered
 shot_command 32783
 dialog=$(shot_window_named "${title[$language]}")
 sleep 1

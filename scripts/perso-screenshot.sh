@@ -18,11 +18,7 @@ shot_display 1024x600 auth
 shot_bus
 shot_card tcos30-blank
 shot_program
-for _ in $(seq 300); do
-    grep -q "^icon	128" "$shot_work/ui.log" 2>/dev/null &&
-        grep -q "^event	monitor	1" "$shot_work/ui.log" 2>/dev/null && break
-    sleep 0.1
-done
+shot_wait_registered
 shot_command 32783
 
 # The delivered card shows its own certificate only: select it and press Personalize.

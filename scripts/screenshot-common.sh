@@ -78,6 +78,15 @@ shot_program() {
     shot_pids+=($!)
 }
 
+# Waits until the card is registered and the monitor runs (its start re-reads the store).
+shot_wait_registered() {
+    for _ in $(seq 300); do
+        grep -q "^icon	128" "$shot_work/ui.log" 2>/dev/null &&
+            grep -q "^event	monitor	1" "$shot_work/ui.log" 2>/dev/null && break
+        sleep 0.1
+    done
+}
+
 # A tray command, given through the session bus as the tray would give it.
 shot_command() {
     dbus-send --session --type=signal /org/velkora/CertMgr org.velkora.CertMgr.DebugCommand \

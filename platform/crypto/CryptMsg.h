@@ -4,7 +4,7 @@
 // or DES-EDE3-CBC content encryption, standard padding checked and removed). The recipient is
 // the first key-transport recipient, in message order, whose certificate lies in one of the
 // given stores with a key-provider information (CERT_KEY_PROV_INFO_PROP_ID); the provider
-// named there unwraps the content-encryption key with the key spec given there, so a card key
+// named there unwraps the content-encryption key with the key type given there, so a card key
 // stays on its card (the card's provider asks for its PIN). The message may be DER or BER.
 //
 // Output follows the CryptoAPI convention, with one liberty that Windows also takes: the size
