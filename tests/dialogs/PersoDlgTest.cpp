@@ -12,6 +12,7 @@
 #include "pcscsim/SimControl.h"
 #include "tests/dialogs/PersoAnswers.h"
 #include "tests/dialogs/PromptAnswers.h"
+#include "tests/dialogs/SimCardDialogTest.h"
 #include "tests/events/MonitorProbe.h"
 #include "vcard/VirtualCard.h"
 
@@ -30,27 +31,8 @@ using namespace dlgtest;
 constexpr uint8_t kChangeReferenceData = 0x24;
 constexpr uint8_t kResetRetryCounter = 0x2C;
 
-class PersoDlgTest : public ::testing::Test {
+class PersoDlgTest : public SimCardDialogTest {
 protected:
-    void SetUp() override {
-        ASSERT_TRUE(m_dir.isValid());
-        CMsg::SetLanguage(0);
-        m_log = (m_dir.path() + "/boxes.log").toStdString();
-        ::setenv("VELKORA_MSGBOX_LOG", m_log.c_str(), 1);
-        pcscsim::ResetAll();
-        pcscsim::AddReader(kReader);
-    }
-    void TearDown() override {
-        ::unsetenv("VELKORA_MSGBOX_LOG");
-        pcscsim::ResetAll();
-    }
-    void Insert(const std::string& profile) {
-        const std::string image =
-            evtest::CardImageCopy(profile, "perso", m_dir.path().toStdString());
-        std::shared_ptr<pcscsim::ICardEndpoint> card = vcard::OpenCard(profile, image);
-        ASSERT_NE(card, nullptr);
-        ASSERT_TRUE(pcscsim::InsertCard(kReader, card));
-    }
     // The PIN commands the card received since the last look.
     std::vector<std::vector<uint8_t>> PinCommands() {
         std::vector<std::vector<uint8_t>> commands;
@@ -67,10 +49,6 @@ protected:
         const auto boxes = Boxes(m_log);
         return boxes.empty() ? std::string() : BoxText(boxes.back());
     }
-
-    static constexpr const char* kReader = "Sim Reader 0";
-    QTemporaryDir m_dir;
-    std::string m_log;
 };
 
 TEST_F(PersoDlgTest, DeliveredCardShowsNullPinsAndUnsetPin2sWithTheirCaptions) {

@@ -10,6 +10,7 @@
 #include "dialogs/pin/WritePublicKeyWithPin.h"
 #include "pcscsim/SimControl.h"
 #include "tests/dialogs/PromptAnswers.h"
+#include "tests/dialogs/SimCardDialogTest.h"
 #include "tests/events/MonitorProbe.h"
 #include "vcard/VirtualCard.h"
 
@@ -70,24 +71,11 @@ TEST(PinDialog, HiddenEntryEmptyOkRefusedFixedTitleAndTheEntryWiped) {
               QString("Bitte Warten.\nZertifikate werden auf die Karte geschrieben."));
 }
 
-class WritePublicKeyTest : public ::testing::Test {
+class WritePublicKeyTest : public dlgtest::SimCardDialogTest {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(m_dir.isValid());
-        CMsg::SetLanguage(0);
-        m_log = (m_dir.path() + "/boxes.log").toStdString();
-        ::setenv("VELKORA_MSGBOX_LOG", m_log.c_str(), 1);
-        pcscsim::ResetAll();
-        pcscsim::AddReader(kReader);
-        const std::string image =
-            evtest::CardImageCopy("tcos30", "pin", m_dir.path().toStdString());
-        std::shared_ptr<pcscsim::ICardEndpoint> card = vcard::OpenCard("tcos30", image);
-        ASSERT_NE(card, nullptr);
-        ASSERT_TRUE(pcscsim::InsertCard(kReader, card));
-    }
-    void TearDown() override {
-        ::unsetenv("VELKORA_MSGBOX_LOG");
-        pcscsim::ResetAll();
+        ASSERT_NO_FATAL_FAILURE(SimCardDialogTest::SetUp());
+        ASSERT_NO_FATAL_FAILURE(Insert("tcos30"));
     }
 
     // The instructions the card received since the last look.
@@ -101,10 +89,6 @@ protected:
         pcscsim::ClearTrace(kReader);
         return ins;
     }
-
-    static constexpr const char* kReader = "Sim Reader 0";
-    QTemporaryDir m_dir;
-    std::string m_log;
 };
 
 TEST_F(WritePublicKeyTest, CancelSendsNothingAndEachPinStateHasItsMessage) {
